@@ -1,0 +1,119 @@
+// The frame shared by all estimators: the argument block and its reading, the
+// kernel stage, the column layouts of the local designs, and the one fitting
+// engine that walks a layout at every evaluation point.
+//
+// Notation: n observations (rows of x and y), m evaluation points (rows of t,
+// mh, sh and fh), p regressors of which the first pc are continuous and the
+// rest dummies, B local design columns. Host arrays are column-major: element
+// (i, k) of an array with r rows is at i + k·r.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace lp {
+
+// The pointers an export receives, in its argument order; lam is null for the
+// fifteen-argument exports.
+struct Pointers {
+    double *x, *n, *p, *y, *nr, *t, *m, *h, *grp, *mh, *sh, *fh, *deg, *vol, *nloo, *lam;
+};
+
+// The arguments of one call, read and checked.
+struct Args {
+    const char* name;  // the export's name, which starts every refusal line
+    const double *x, *y, *t, *h, *grp;
+    double *mh, *sh, *fh;
+    int n, p, nr, m, deg, vol, nloo, lam;
+    int pc;     // continuous regressors: p, or -h[p-1] truncated when h[p-1] < 0
+    int K;      // group count, grp[0] truncated; groups exist when K >= 2
+    int phase;  // grp[1] truncated: observation i belongs to group (i + phase - 1) mod K
+};
+
+// Reads a host double as an integer: truncation toward zero, then the low 32
+// bits of the two's-complement result (-0.9 gives 0, 2^32 + 5 gives 5). Defined
+// for every double; NaN and the infinities read as 0.
+int toint(double v);
+
+// Reads and checks the scalar arguments. Returns false after printing one line
+// "<name>: <what is wrong>" when the call cannot be served safely.
+bool read_args(const Pointers& ptr, const char* name, Args& a);
+
+// ---- Kernel stage -------------------------------------------------------
+
+// Product over k < d of the standard normal density at u[k]; 1 for d = 0.
+double gaussian_kernel(int d, const double* u);
+// Product over k < d of 15/16·(1 - u[k]²)², 0 once some |u[k]| > 1.
+double quartic_kernel(int d, const double* u);
+
+// Weights every observation for evaluation point j, w[i] = K((x_i - t_j)/h) /
+// (D·hprod) with `norm` = D·hprod, and adds the weights into the density
+// entries of point j in fh, split into groups when K >= 2. Under leave-one-out
+// (nloo = 1) observation j gets weight 0. u is scratch for pc doubles.
+void kernel_stage(const Args& a, int j, double norm, double* u, double* w);
+
+// ---- Column layouts -----------------------------------------------------
+
+// What a design column holds, which also fixes its output factor and its
+// conditional-variance rule.
+enum class Kind : std::uint8_t {
+    intercept,  // 1; output n·beta/nr
+    slope,      // continuous regressor a centred at the point; n·beta/nr
+    dummy,      // dummy regressor a as it stands; n·beta/nr
+    square,     // column a squared (b = a); 2·beta, second-derivative rule
+    cube,       // column a times column b, a cube; 6·beta, gamma unchanged
+    cross,      // column a times column b, a cross term; beta, gamma unchanged
+};
+
+struct Column {
+    Kind kind;
+    int a;  // regressor (slope, dummy) or first factor column (higher kinds)
+    int b;  // second factor column (higher kinds)
+};
+
+// The columns of one estimator's local design. Columns 0..p are always the
+// intercept, the pc slopes and the p - pc dummies; every higher column is the
+// product of two earlier columns.
+class Layout {
+public:
+    // Takes room for B columns and adds columns 0..p. Returns false after
+    // printing the refusal when B is too large to be served.
+    bool take(const Args& a, std::int64_t B);
+    // Appends a higher column Z(:,a)·Z(:,b).
+    void add(Kind kind, int a, int b) { col[used++] = Column{kind, a, b}; }
+
+    int size() const { return B; }
+    bool complete() const { return used == B; }
+    const Column& operator[](int c) const { return col[c]; }
+
+private:
+    std::unique_ptr<Column[]> col;
+    int B = 0;
+    int used = 0;
+};
+
+// A layout rule builds the columns of one estimator for the call's arguments,
+// or prints the estimator's refusal and returns false.
+using LayoutRule = bool (*)(const Args& a, Layout& lay);
+
+// Columns of dorvane (cubes = false) and tremsal (cubes = true): the squares
+// of columns 1, 2, ... up to B = 1 + pc·deg + (p - pc); with cubes and deg = 3
+// the last pc columns are the cubes of the continuous regressors instead.
+bool power_layout(const Args& a, Layout& lay, bool cubes);
+
+// Columns 0..p + pc (levels and squares of the continuous regressors)
+// followed by z_k·z_lam for every continuous k != lam, of a layout of B columns.
+bool lam_products(const Args& a, Layout& lay, std::int64_t B);
+
+// ---- The fitting engine ---------------------------------------------------
+
+// Fits the local polynomial described by `lay` at every evaluation point and
+// writes mh, sh and fh. Returns 0; refusals and failed points are reported on
+// standard output.
+int fit(const Args& a, const Layout& lay);
+
+// The whole call of an export: reads the arguments, builds the layout, fits,
+// and flushes standard output before returning 0.
+int estimate(const Pointers& ptr, const char* name, LayoutRule rule);
+
+}  // namespace lp

@@ -1,0 +1,77 @@
+// Matrix: a dense matrix of doubles held column by column in storage that the
+// object owns alone. Element (i, j), 0-based, lies at data[i + j·rows]; a
+// column vector is rows × 1, and a matrix is scalar when rows·cols = 1. Copies
+// are deep; a moved-from matrix is empty (0 × 0, null data).
+//
+// Size, index and allocation errors end the process through `fatal`; the
+// messages of recoverable misuse go to `sink` and are discarded.
+#pragma once
+
+#include <new>
+
+namespace lp {
+
+class Matrix {
+public:
+    // The empty matrix: 0 × 0, no storage.
+    Matrix() = default;
+    // A rows × 1 column vector of +0.0; rows must be positive.
+    explicit Matrix(int rows);
+    // A rows × cols matrix of +0.0; both sizes must be positive.
+    Matrix(int rows, int cols);
+    // As Matrix(rows, cols), but leaves the matrix empty instead of ending the
+    // process when the sizes are not positive or the storage cannot be had.
+    Matrix(int rows, int cols, std::nothrow_t);
+    // The column vector from, from + step, ... up to `to`, stepping towards `to`
+    // whatever the sign of step: floor((to - from) / step) + 1 elements, each
+    // offset a running sum of steps.
+    Matrix(double from, double to, double step);
+    // The rows × cols identity; i must be 1 and the matrix square.
+    Matrix(int rows, int cols, int i);
+    Matrix(const Matrix& other);
+    // A deep copy of *other; the empty matrix for null.
+    explicit Matrix(const Matrix* other);
+    Matrix(Matrix&& other) noexcept;
+    ~Matrix();
+
+    // Makes this matrix a deep copy of other, with fresh storage.
+    Matrix& operator=(const Matrix& other);
+    Matrix& operator=(Matrix&& other) noexcept;
+
+    // Element k of a column vector; ends the process for any other matrix or
+    // an index outside 0..rows-1.
+    double& operator[](int k);
+    double operator[](int k) const;
+    // Element (i, j); ends the process for an index outside the matrix.
+    double& operator()(int i, int j);
+    double operator()(int i, int j) const;
+    // Element k in storage order, unchecked, for inner loops.
+    double elem(int k) const { return data[k]; }
+    double* elem_ptr(int k) { return data + k; }
+    const double* elem_ptr(int k) const { return data + k; }
+
+    int get_rows() const { return rows; }
+    int get_cols() const { return cols; }
+    bool empty() const { return data == nullptr; }
+    bool is_scalar() const { return static_cast<long long>(rows) * cols == 1; }
+    bool same_dims(const Matrix& other) const { return rows == other.rows && cols == other.cols; }
+
+    // Replaces this matrix A by A·b; when either factor is scalar, by their
+    // elementwise product. Non-conforming factors leave A unchanged.
+    void mult(const Matrix& b);
+    // Replaces this square matrix by its inverse, computed column by column
+    // from LU factors. A singular matrix is not refused: its inverse comes out
+    // very large or non-finite. Returns 0; a non-square matrix ends the process.
+    int inverse();
+
+private:
+    int rows = 0;
+    int cols = 0;
+    double* data = nullptr;
+};
+
+// Storage for rows × cols doubles from operator new, every element +0.0.
+// Ends the process when the storage cannot be had.
+double* allocate_elements(int rows, int cols);
+
+}  // namespace lp
