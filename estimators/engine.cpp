@@ -52,13 +52,14 @@ std::unique_ptr<double[]> scratch(int count)
 // Everything one call works in, taken once before any output is written.
 struct Work {
     explicit Work(const Args& a, int B)
-        : u(scratch(a.pc)), w(scratch(a.n)), z(scratch(B)), ZWZ(B, B, std::nothrow),
+        : u(scratch(a.pc)), centre(scratch(a.pc)), w(scratch(a.n)), z(scratch(B)), ZWZ(B, B, std::nothrow),
           ZWy(B, 1, std::nothrow), ZWy2(B, 1, std::nothrow), Q(1), beta(1), gamma(1)
     {
     }
-    bool complete() const { return u && w && z && !ZWZ.empty() && !ZWy.empty() && !ZWy2.empty(); }
+    bool complete() const { return u && centre && w && z && !ZWZ.empty() && !ZWy.empty() && !ZWy2.empty(); }
 
-    std::unique_ptr<double[]> u;  // scaled differences (x_i - t_j)/h of one observation
+    std::unique_ptr<double[]> u;       // scaled differences (x_i - t_j)/h of one observation
+    std::unique_ptr<double[]> centre;  // the continuous coordinates of the evaluation point
     std::unique_ptr<double[]> w;  // kernel weights of all observations at the point
     std::unique_ptr<double[]> z;  // the design row Z(i, ·) of one observation
     Matrix ZWZ, ZWy, ZWy2;        // moments of the point; ZWZ becomes invZWZ
@@ -68,29 +69,31 @@ struct Work {
 // Sums the moments ZWZ, ZWy and, when asked, ZWy2 of point j from the weights.
 void moments(const Args& a, const Layout& lay, int j, bool second, Work& k)
 {
-    const int B = lay.size();
-    const std::ptrdiff_t n = a.n, m = a.m;
-    double* S = k.ZWZ.elem_ptr(0);  // summed into the lower triangle, mirrored below
-    double* Sy = k.ZWy.elem_ptr(0);
-    double* Sy2 = k.ZWy2.elem_ptr(0);
-    double* z = k.z.get();
+    const int B = lay.size(), p = a.p, pc = a.pc;
+    const std::ptrdiff_t n = a.n;
+    double* __restrict S = k.ZWZ.elem_ptr(0);  // summed into the lower triangle, mirrored below
+    double* __restrict Sy = k.ZWy.elem_ptr(0);
+    double* __restrict Sy2 = k.ZWy2.elem_ptr(0);
+    double* __restrict z = k.z.get();
+    double* __restrict centre = k.centre.get();
+    const double* __restrict w = k.w.get();
+    const double* __restrict x = a.x;
+    const double* __restrict y = a.y;
     std::fill(S, S + static_cast<std::ptrdiff_t>(B) * B, 0.0);
     std::fill(Sy, Sy + B, 0.0);
     std::fill(Sy2, Sy2 + B, 0.0);
+    for (int r = 0; r < pc; ++r) centre[r] = a.t[j + static_cast<std::ptrdiff_t>(r) * a.m];
 
     z[0] = 1.0;
     for (int i = 0; i < a.n; ++i) {
-        const double wi = k.w[i], yi = a.y[i];
+        const double wi = w[i], yi = y[i];
 
-        // Design row of observation i at point j.
-        for (int c = 1; c < B; ++c) {
-            const Column& col = lay[c];
-            switch (col.kind) {
-            case Kind::slope: z[c] = a.x[i + col.a * n] - a.t[j + col.a * m]; break;
-            case Kind::dummy: z[c] = a.x[i + col.a * n]; break;
-            default: z[c] = z[col.a] * z[col.b]; break;
-            }
-        }
+        // Design row of observation i at point j: the centred continuous
+        // regressors, the dummies, then each higher column as the product of
+        // two earlier ones.
+        for (int r = 0; r < pc; ++r) z[1 + r] = x[i + r * n] - centre[r];
+        for (int r = pc; r < p; ++r) z[1 + r] = x[i + r * n];
+        for (int c = p + 1; c < B; ++c) z[c] = z[lay[c].a] * z[lay[c].b];
 
         // Intercept sums over the first nr observations.
         if (i < a.nr) {
@@ -105,8 +108,8 @@ void moments(const Args& a, const Layout& lay, int j, bool second, Work& k)
             const double s = zw * yi;
             Sy[c] += s;
             if (second) Sy2[c] += s * yi;
-            double* Sc = S + static_cast<std::ptrdiff_t>(c) * B;  // column c: ZWZ(b, c), b >= c
-            S[c] += zw;                                            // ZWZ(c, 0)
+            double* __restrict Sc = S + static_cast<std::ptrdiff_t>(c) * B;  // column c: ZWZ(b, c), b >= c
+            S[c] += zw;                                                       // ZWZ(c, 0)
             for (int b = c; b < B; ++b) Sc[b] += zw * z[b];
         }
     }
