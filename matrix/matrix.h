@@ -64,6 +64,24 @@ public:
     // very large or non-finite. Returns 0; a non-square matrix ends the process.
     int inverse();
 
+    // Elementwise a + b, a - b, a · b and a / b, the left operand's element
+    // always on the left. A scalar operand is combined with every element of
+    // the other; equal row counts recycle the columns of the narrower operand
+    // and equal column counts the rows of the shorter one. Non-conforming
+    // operands give a 1 × 1 zero.
+    Matrix operator+(const Matrix& b) const;
+    Matrix operator-(const Matrix& b) const;
+    Matrix operator*(const Matrix& b) const;
+    Matrix operator/(const Matrix& b) const;
+    // Sets every element to value.
+    void fill(double value);
+    // Copies src into this matrix, which keeps its size: src's columns go to
+    // the first columns and column 0 to the rest when the row counts agree,
+    // src's rows likewise when the column counts agree, and otherwise src's
+    // elements are repeated in storage order. An empty src ends the process
+    // unless this matrix is empty too.
+    void assign_recycled(const Matrix& src);
+
 private:
     int rows = 0;
     int cols = 0;

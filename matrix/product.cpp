@@ -10,12 +10,7 @@ void Matrix::mult(const Matrix& b)
 {
     // A scalar factor scales the other elementwise; the scalar may be either.
     if (is_scalar() || b.is_scalar()) {
-        const Matrix& shape = b.is_scalar() ? *this : b;
-        Matrix product(shape.rows, shape.cols);
-        const long long count = static_cast<long long>(shape.rows) * shape.cols;
-        for (long long k = 0; k < count; ++k)
-            product.data[k] = (is_scalar() ? data[0] : data[k]) * (b.is_scalar() ? b.data[0] : b.data[k]);
-        *this = std::move(product);
+        *this = *this * b;
         return;
     }
 
