@@ -82,6 +82,26 @@ public:
     // unless this matrix is empty too.
     void assign_recycled(const Matrix& src);
 
+    // Elementwise relations and logical connectives, 1.0 for true and 0.0 for
+    // false, the left operand's element on the left. A scalar operand meets
+    // every element of the other; otherwise the sizes must be equal, or the
+    // process ends. && and || read b's element only when a's leaves the
+    // answer open.
+    Matrix operator==(const Matrix& b) const;
+    Matrix operator!=(const Matrix& b) const;
+    Matrix operator<(const Matrix& b) const;
+    Matrix operator<=(const Matrix& b) const;
+    Matrix operator>(const Matrix& b) const;
+    Matrix operator>=(const Matrix& b) const;
+    Matrix operator&&(const Matrix& b) const;
+    Matrix operator||(const Matrix& b) const;
+    // The smallest and the largest element of column c; a column outside the
+    // matrix ends the process.
+    double min_col(int c) const;
+    double max_col(int c) const;
+    // Replaces every element x by f(x), in storage order; returns this matrix.
+    Matrix& apply(double (*f)(double));
+
 private:
     int rows = 0;
     int cols = 0;
