@@ -11,6 +11,8 @@
 
 namespace lp {
 
+class Liste;
+
 class Matrix {
 public:
     // The empty matrix: 0 × 0, no storage.
@@ -102,11 +104,40 @@ public:
     // Replaces every element x by f(x), in storage order; returns this matrix.
     Matrix& apply(double (*f)(double));
 
+    // Replaces this matrix by its transpose; returns this matrix.
+    Matrix& transpose();
+    // Replaces this matrix A by Aᵀ·b; when either factor is scalar, by their
+    // elementwise product. Unless b has A's row count, A is left unchanged.
+    void tmult(const Matrix& b);
+    // The matrix of the elements in the rows listed by args[0] and the columns
+    // listed by args[1], each a column vector of 1-based numbers (truncated
+    // toward zero). A null args[0] stands for every row, a null args[1] for
+    // every column, a missing args[1] for column 1. Returns a new matrix that
+    // the caller deletes, or null when args has more than two entries or an
+    // entry that is not a column vector. A number outside this matrix ends
+    // the process.
+    Matrix* selection(Liste args) const;
+    // Writes src(i, j) into the element in row args[0][i] and column
+    // args[1][j] of this matrix, with 1-based numbers as for selection. A null
+    // args[0] stands for row 1; a null or missing args[1] for every column.
+    // Refuses args as selection does, leaving this matrix unchanged. Returns 1.
+    int selectassign(Liste args, const Matrix& src);
+    // Writes the matrix to the sink: a column vector element by element, any
+    // other matrix row by row.
+    void out() const;
+
 private:
     int rows = 0;
     int cols = 0;
     double* data = nullptr;
 };
+
+// a and b side by side, a new matrix that the caller deletes; null unless
+// they have the same row count.
+Matrix* hconcat(const Matrix& a, const Matrix& b);
+// a above b, a new matrix that the caller deletes; null unless they have the
+// same column count.
+Matrix* vconcat(const Matrix& a, const Matrix& b);
 
 // Storage for rows × cols doubles from operator new, every element +0.0.
 // Ends the process when the storage cannot be had.

@@ -1,4 +1,4 @@
-// The in-place matrix product and the in-place inverse.
+// The in-place matrix products A·b and Aᵀ·b, and the in-place inverse.
 #include <memory>
 
 #include "matrix/Matrix"
@@ -25,6 +25,30 @@ void Matrix::mult(const Matrix& b)
         for (int j = 0; j < b.cols; ++j) {
             double sum = 0.0;
             for (int k = 0; k < cols; ++k) sum += (*this)(i, k) * b(k, j);
+            product(i, j) = sum;
+        }
+    }
+    *this = std::move(product);
+}
+
+void Matrix::tmult(const Matrix& b)
+{
+    if (is_scalar() || b.is_scalar()) {
+        *this = *this * b;
+        return;
+    }
+
+    Matrix product(cols, b.cols);
+    if (rows != b.rows) {
+        sink << "Matrix::tmult: Error:  Matrices don't match";
+        return;
+    }
+    // (Aᵀb)(i, j) = sum over k of A(k, i)·b(k, j), summed from 0.0 in
+    // increasing k; b may be this matrix itself.
+    for (int i = 0; i < cols; ++i) {
+        for (int j = 0; j < b.cols; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < rows; ++k) sum += (*this)(k, i) * b(k, j);
             product(i, j) = sum;
         }
     }
