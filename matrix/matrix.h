@@ -126,6 +126,23 @@ public:
     // other matrix row by row.
     void out() const;
 
+    // Factors this square matrix in place as P·L·U (Crout's method with
+    // implicit partial pivoting): L below the diagonal (unit diagonal, not
+    // stored), U on and above it. perm[j] receives the 1-based row exchanged
+    // with row j + 1, and d the parity of the exchanges, +1 or -1. Returns 0;
+    // 1 for a non-square matrix and 2 for an all-zero row, leaving it as it was.
+    int lu_decompose(Matrix& perm, double& d);
+    // Solves A·x = b in place, A the matrix that lu_decompose factored into
+    // this one with permutation perm. Returns 0; 1 for a non-square matrix.
+    int lu_solve(const Matrix& perm, Matrix& b) const;
+    // The eigenvectors of this symmetric matrix, as the columns of a new
+    // matrix that the caller deletes; values becomes the column of matching
+    // eigenvalues, unsorted. A non-square matrix ends the process.
+    Matrix* eigen(Matrix& values) const;
+    // Sorts column 0 ascending in place; perm becomes the column of 0-based
+    // rows that the sorted elements came from. Other columns do not move.
+    void sort(Matrix& perm);
+
 private:
     int rows = 0;
     int cols = 0;
@@ -138,6 +155,11 @@ Matrix* hconcat(const Matrix& a, const Matrix& b);
 // a above b, a new matrix that the caller deletes; null unless they have the
 // same column count.
 Matrix* vconcat(const Matrix& a, const Matrix& b);
+
+// Sorts a(lo..hi, 0) ascending in place, swapping the elements of perm (in
+// storage order) alongside. Partitions around the middle element and sorts
+// the lower part before the upper one.
+void quick_sort(Matrix& a, Matrix& perm, int lo, int hi);
 
 // Storage for rows × cols doubles from operator new, every element +0.0.
 // Ends the process when the storage cannot be had.
