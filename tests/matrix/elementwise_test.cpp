@@ -26,16 +26,12 @@ TEST(ElementwiseArithmetic, ScalarOnEitherSideStaysOnItsSide)
     const Matrix ten = col({10});
     EXPECT_EQ(rows(v + ten), (V{11, 12, 13}));
     EXPECT_EQ(rows(ten - v), (V{9, 8, 7}));
-    EXPECT_EQ(rows(v - ten), (V{-9, -8, -7}));
     EXPECT_EQ(rows(col({6}) / v), (V{6, 3, 2}));
     EXPECT_EQ(rows(v / col({2})), (V{0.5, 1, 1.5}));
-    // A scalar against a matrix keeps the matrix's shape.
-    const Matrix m = mat(2, 3, {1, 2, 3, 4, 5, 6});
-    EXPECT_EQ(shape(ten * m), std::make_pair(2, 3));
-    EXPECT_EQ(rows(ten * m), (V{10, 20, 30, 40, 50, 60}));
-    const Matrix one = col({3}) * col({4});
-    EXPECT_EQ(shape(one), std::make_pair(1, 1));
-    EXPECT_EQ(one.elem(0), 12.0);
+    const Matrix m = ten * mat(2, 3, {1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(shape(m), std::make_pair(2, 3));
+    EXPECT_EQ(rows(m), (V{10, 20, 30, 40, 50, 60}));
+    EXPECT_EQ(shape(col({3}) * col({4})), std::make_pair(1, 1));
 }
 
 TEST(ElementwiseArithmetic, EqualSizesCombineElementByElement)
@@ -49,26 +45,18 @@ TEST(ElementwiseArithmetic, EqualSizesCombineElementByElement)
     EXPECT_EQ(q(0, 0), 0.25);
     EXPECT_TRUE(std::isinf(q(0, 1)) && q(0, 1) > 0);
     EXPECT_TRUE(std::isnan((mat(1, 2, {0, 1}) / mat(1, 2, {0, 1}))(0, 0)));
-    // Neither operand changes.
-    EXPECT_EQ(rows(a), (V{1, 2, 3, 4}));
-    EXPECT_EQ(rows(b), (V{4, 0, -2, 8}));
+    EXPECT_EQ(rows(a), (V{1, 2, 3, 4}));  // operands unchanged
 }
 
-TEST(ElementwiseBroadcast, ColumnVectorGoesToEveryColumn)
+TEST(ElementwiseBroadcast, VectorsGoToEveryColumnOrRow)
 {
     const Matrix m = mat(2, 3, {1, 2, 3, 4, 5, 6});
     const Matrix c = col({10, 20});
-    EXPECT_EQ(shape(m + c), std::make_pair(2, 3));
+    EXPECT_EQ(shape(c - m), std::make_pair(2, 3));
     EXPECT_EQ(rows(m + c), (V{11, 12, 13, 24, 25, 26}));
-    // The column on the left stays on the left.
     EXPECT_EQ(rows(c - m), (V{9, 8, 7, 16, 15, 14}));
-}
-
-TEST(ElementwiseBroadcast, RowVectorGoesToEveryRow)
-{
-    const Matrix m = mat(2, 3, {1, 2, 3, 4, 5, 6});
     const Matrix r = mat(1, 3, {10, 20, 30});
-    EXPECT_EQ(shape(m + r), std::make_pair(2, 3));
+    EXPECT_EQ(shape(r / m), std::make_pair(2, 3));
     EXPECT_EQ(rows(m + r), (V{11, 22, 33, 14, 25, 36}));
     EXPECT_EQ(rows(r / m), (V{10, 10, 10, 2.5, 4, 5}));
 }
@@ -110,46 +98,23 @@ TEST(ElementwiseBroadcast, NonConformingGiveOneZeroAndPrintNothing)
     EXPECT_EQ(r.elem(0), 0.0);
 }
 
-TEST(ElementwiseFill, FillSetsEveryElement)
+TEST(ElementwiseFill, FillAndRecyclingKeepTheSize)
 {
-    Matrix a = mat(2, 3, {1, 2, 3, 4, 5, 6});
-    a.fill(-2.5);
-    EXPECT_EQ(rows(a), V(6, -2.5));
-}
-
-TEST(ElementwiseFill, RecyclingByColumns)
-{
-    // Columns beyond the source's last receive its column 0.
     Matrix a(2, 4);
+    a.fill(-2.5);
+    EXPECT_EQ(rows(a), V(8, -2.5));
+    // Equal rows: columns beyond the source's last receive its column 0.
     a.assign_recycled(mat(2, 2, {1, 2, 3, 4}));
     EXPECT_EQ(shape(a), std::make_pair(2, 4));
     EXPECT_EQ(rows(a), (V{1, 2, 1, 1, 3, 4, 3, 3}));
-    // A wider source gives only its first columns.
-    Matrix narrow(2, 2);
-    narrow.assign_recycled(mat(2, 3, {1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(rows(narrow), (V{1, 2, 4, 5}));
-}
-
-TEST(ElementwiseFill, RecyclingByRows)
-{
-    Matrix a(3, 3);
-    a.assign_recycled(mat(2, 3, {1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(rows(a), (V{1, 2, 3, 4, 5, 6, 1, 2, 3}));
-    Matrix b(3, 2);
-    b.assign_recycled(mat(1, 2, {7, 8}));
-    EXPECT_EQ(rows(b), (V{7, 8, 7, 8, 7, 8}));
-}
-
-TEST(ElementwiseFill, RecyclingInStorageOrderWithoutCommonSize)
-{
-    Matrix a(3, 3);
-    a.assign_recycled(col({1, 2}));
-    EXPECT_EQ(shape(a), std::make_pair(3, 3));
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(a.elem(k), k % 2 == 0 ? 1.0 : 2.0) << k;
-    // Equal sizes copy; a larger source is cut short.
-    Matrix same(2, 2);
-    same.assign_recycled(mat(2, 2, {1, 2, 3, 4}));
-    EXPECT_EQ(rows(same), (V{1, 2, 3, 4}));
+    // Equal columns: rows beyond the source's last receive its row 0.
+    Matrix b(3, 3);
+    b.assign_recycled(mat(2, 3, {1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(rows(b), (V{1, 2, 3, 4, 5, 6, 1, 2, 3}));
+    // No size in common: the source's elements over and over in storage order.
+    b.assign_recycled(col({1, 2}));
+    EXPECT_EQ(shape(b), std::make_pair(3, 3));
+    for (int k = 0; k < 9; ++k) EXPECT_EQ(b.elem(k), k % 2 == 0 ? 1.0 : 2.0) << k;
     Matrix small(1, 2);
     small.assign_recycled(mat(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}));
     EXPECT_EQ(rows(small), (V{1, 4}));
