@@ -87,8 +87,7 @@ public:
     // Elementwise relations and logical connectives, 1.0 for true and 0.0 for
     // false, the left operand's element on the left. A scalar operand meets
     // every element of the other; otherwise the sizes must be equal, or the
-    // process ends. && and || read b's element only when a's leaves the
-    // answer open.
+    // process ends. && and || take an element as true when it is not 0.0.
     Matrix operator==(const Matrix& b) const;
     Matrix operator!=(const Matrix& b) const;
     Matrix operator<(const Matrix& b) const;
@@ -140,7 +139,8 @@ public:
     // eigenvalues, unsorted. A non-square matrix ends the process.
     Matrix* eigen(Matrix& values) const;
     // Sorts column 0 ascending in place; perm becomes the column of 0-based
-    // rows that the sorted elements came from. Other columns do not move.
+    // rows that the sorted elements came from. Other columns do not move. The
+    // empty matrix has no column 0 and ends the process.
     void sort(Matrix& perm);
 
 private:
