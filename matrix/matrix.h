@@ -11,6 +11,8 @@
 
 namespace lp {
 
+class Liste;
+
 class Matrix {
 public:
     // The empty matrix: 0 × 0, no storage.
@@ -64,11 +66,100 @@ public:
     // very large or non-finite. Returns 0; a non-square matrix ends the process.
     int inverse();
 
+    // Elementwise a + b, a - b, a · b and a / b, the left operand's element
+    // always on the left. A scalar operand is combined with every element of
+    // the other; equal row counts recycle the columns of the narrower operand
+    // and equal column counts the rows of the shorter one. Non-conforming
+    // operands give a 1 × 1 zero.
+    Matrix operator+(const Matrix& b) const;
+    Matrix operator-(const Matrix& b) const;
+    Matrix operator*(const Matrix& b) const;
+    Matrix operator/(const Matrix& b) const;
+    // Sets every element to value.
+    void fill(double value);
+    // Copies src into this matrix, which keeps its size: src's columns go to
+    // the first columns and column 0 to the rest when the row counts agree,
+    // src's rows likewise when the column counts agree, and otherwise src's
+    // elements are repeated in storage order. An empty src ends the process
+    // unless this matrix is empty too.
+    void assign_recycled(const Matrix& src);
+
+    // Elementwise relations and logical connectives, 1.0 for true and 0.0 for
+    // false, the left operand's element on the left. A scalar operand meets
+    // every element of the other; otherwise the sizes must be equal, or the
+    // process ends. && and || take an element as true when it is not 0.0.
+    Matrix operator==(const Matrix& b) const;
+    Matrix operator!=(const Matrix& b) const;
+    Matrix operator<(const Matrix& b) const;
+    Matrix operator<=(const Matrix& b) const;
+    Matrix operator>(const Matrix& b) const;
+    Matrix operator>=(const Matrix& b) const;
+    Matrix operator&&(const Matrix& b) const;
+    Matrix operator||(const Matrix& b) const;
+    // The smallest and the largest element of column c; a column outside the
+    // matrix ends the process.
+    double min_col(int c) const;
+    double max_col(int c) const;
+    // Replaces every element x by f(x), in storage order; returns this matrix.
+    Matrix& apply(double (*f)(double));
+
+    // Replaces this matrix by its transpose; returns this matrix.
+    Matrix& transpose();
+    // Replaces this matrix A by Aᵀ·b; when either factor is scalar, by their
+    // elementwise product. Unless b has A's row count, A is left unchanged.
+    void tmult(const Matrix& b);
+    // The matrix of the elements in the rows listed by args[0] and the columns
+    // listed by args[1], each a column vector of 1-based numbers (truncated
+    // toward zero). A null args[0] stands for every row, a null args[1] for
+    // every column, a missing args[1] for column 1. Returns a new matrix that
+    // the caller deletes, or null when args has more than two entries or an
+    // entry that is not a column vector. A number outside this matrix ends
+    // the process.
+    Matrix* selection(Liste args) const;
+    // Writes src(i, j) into the element in row args[0][i] and column
+    // args[1][j] of this matrix, with 1-based numbers as for selection. A null
+    // args[0] stands for row 1; a null or missing args[1] for every column.
+    // Refuses args as selection does, leaving this matrix unchanged. Returns 1.
+    int selectassign(Liste args, const Matrix& src);
+    // Writes the matrix to the sink: a column vector element by element, any
+    // other matrix row by row.
+    void out() const;
+
+    // Factors this square matrix in place as P·L·U (Crout's method with
+    // implicit partial pivoting): L below the diagonal (unit diagonal, not
+    // stored), U on and above it. perm[j] receives the 1-based row exchanged
+    // with row j + 1, and d the parity of the exchanges, +1 or -1. Returns 0;
+    // 1 for a non-square matrix and 2 for an all-zero row, leaving it as it was.
+    int lu_decompose(Matrix& perm, double& d);
+    // Solves A·x = b in place, A the matrix that lu_decompose factored into
+    // this one with permutation perm. Returns 0; 1 for a non-square matrix.
+    int lu_solve(const Matrix& perm, Matrix& b) const;
+    // The eigenvectors of this symmetric matrix, as the columns of a new
+    // matrix that the caller deletes; values becomes the column of matching
+    // eigenvalues, unsorted. A non-square matrix ends the process.
+    Matrix* eigen(Matrix& values) const;
+    // Sorts column 0 ascending in place; perm becomes the column of 0-based
+    // rows that the sorted elements came from. Other columns do not move. The
+    // empty matrix has no column 0 and ends the process.
+    void sort(Matrix& perm);
+
 private:
     int rows = 0;
     int cols = 0;
     double* data = nullptr;
 };
+
+// a and b side by side, a new matrix that the caller deletes; null unless
+// they have the same row count.
+Matrix* hconcat(const Matrix& a, const Matrix& b);
+// a above b, a new matrix that the caller deletes; null unless they have the
+// same column count.
+Matrix* vconcat(const Matrix& a, const Matrix& b);
+
+// Sorts a(lo..hi, 0) ascending in place, swapping the elements of perm (in
+// storage order) alongside. Partitions around the middle element and sorts
+// the lower part before the upper one.
+void quick_sort(Matrix& a, Matrix& perm, int lo, int hi);
 
 // Storage for rows × cols doubles from operator new, every element +0.0.
 // Ends the process when the storage cannot be had.

@@ -1,4 +1,4 @@
-// The in-place matrix product and the in-place inverse.
+// The in-place matrix products A·b and Aᵀ·b, and the in-place inverse.
 #include <memory>
 
 #include "matrix/Matrix"
@@ -10,12 +10,7 @@ void Matrix::mult(const Matrix& b)
 {
     // A scalar factor scales the other elementwise; the scalar may be either.
     if (is_scalar() || b.is_scalar()) {
-        const Matrix& shape = b.is_scalar() ? *this : b;
-        Matrix product(shape.rows, shape.cols);
-        const long long count = static_cast<long long>(shape.rows) * shape.cols;
-        for (long long k = 0; k < count; ++k)
-            product.data[k] = (is_scalar() ? data[0] : data[k]) * (b.is_scalar() ? b.data[0] : b.data[k]);
-        *this = std::move(product);
+        *this = *this * b;
         return;
     }
 
@@ -30,6 +25,30 @@ void Matrix::mult(const Matrix& b)
         for (int j = 0; j < b.cols; ++j) {
             double sum = 0.0;
             for (int k = 0; k < cols; ++k) sum += (*this)(i, k) * b(k, j);
+            product(i, j) = sum;
+        }
+    }
+    *this = std::move(product);
+}
+
+void Matrix::tmult(const Matrix& b)
+{
+    if (is_scalar() || b.is_scalar()) {
+        *this = *this * b;
+        return;
+    }
+
+    Matrix product(cols, b.cols);
+    if (rows != b.rows) {
+        sink << "Matrix::tmult: Error:  Matrices don't match";
+        return;
+    }
+    // (Aᵀb)(i, j) = sum over k of A(k, i)·b(k, j), summed from 0.0 in
+    // increasing k; b may be this matrix itself.
+    for (int i = 0; i < cols; ++i) {
+        for (int j = 0; j < b.cols; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < rows; ++k) sum += (*this)(k, i) * b(k, j);
             product(i, j) = sum;
         }
     }

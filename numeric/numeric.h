@@ -79,4 +79,12 @@ void ludcmp(const dmat& a, int n, int* indx, double& d);
 // Solves A·x = b in place with the factors of ludcmp; b is indexed 1..n.
 void lu_backsubstitute(const dmat& a, int n, const int* indx, const dvec& b);
 
+// Eigenvalues and eigenvectors of the real symmetric matrix a, 1..n × 1..n,
+// by cyclic Jacobi rotations. Reads the diagonal and the upper triangle and
+// drives the upper triangle to zero; the diagonal and lower triangle keep
+// their values. On return d[j] holds an eigenvalue (unsorted), column j of v
+// its normalised eigenvector, and nrot the number of rotations. Fifty sweeps
+// without convergence are reported, and d and v hold the last sweep's state.
+void jacobi(const dmat& a, int n, const dvec& d, const dmat& v, int& nrot);
+
 }  // namespace lp
