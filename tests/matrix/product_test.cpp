@@ -6,21 +6,12 @@
 
 #include "matrix/Matrix"
 #include "support.h"
+#include "values.h"
 
 using lp::Matrix;
+using test::mat;
 
 namespace {
-
-Matrix rows_of(int r, int c, std::initializer_list<double> values)
-{
-    Matrix a(r, c);
-    int k = 0;
-    for (double v : values) {
-        a(k / c, k % c) = v;
-        ++k;
-    }
-    return a;
-}
 
 double max_off_identity(const Matrix& a)
 {
@@ -42,8 +33,8 @@ Matrix hilbert(int n)
 
 TEST(MatrixProduct, MatrixTimesVector)
 {
-    Matrix a = rows_of(2, 3, {1, 2, 3, 4, 5, 6});
-    a.mult(rows_of(3, 1, {1, 0, -1}));
+    Matrix a = mat(2, 3, {1, 2, 3, 4, 5, 6});
+    a.mult(mat(3, 1, {1, 0, -1}));
     ASSERT_EQ(a.get_rows(), 2);
     ASSERT_EQ(a.get_cols(), 1);
     EXPECT_EQ(a[0], -2.0);
@@ -52,8 +43,8 @@ TEST(MatrixProduct, MatrixTimesVector)
 
 TEST(MatrixProduct, NonConformingFactorsLeaveTheObjectAndPrintNothing)
 {
-    Matrix a = rows_of(2, 3, {1, 2, 3, 4, 5, 6});
-    const std::string out = printed_by([&] { a.mult(rows_of(2, 3, {9, 9, 9, 9, 9, 9})); });
+    Matrix a = mat(2, 3, {1, 2, 3, 4, 5, 6});
+    const std::string out = printed_by([&] { a.mult(mat(2, 3, {9, 9, 9, 9, 9, 9})); });
     EXPECT_EQ(out, "");
     ASSERT_EQ(a.get_rows(), 2);
     ASSERT_EQ(a.get_cols(), 3);
@@ -64,7 +55,7 @@ TEST(MatrixProduct, ScalarFactorOnEitherSideScalesElementwise)
 {
     Matrix two(1);
     two[0] = 2.0;
-    const Matrix b = rows_of(3, 2, {1, 2, 3, 4, 5, 6});
+    const Matrix b = mat(3, 2, {1, 2, 3, 4, 5, 6});
     Matrix left = two;
     left.mult(b);
     Matrix right = b;
@@ -79,7 +70,7 @@ TEST(MatrixProduct, ScalarFactorOnEitherSideScalesElementwise)
 
 TEST(MatrixProduct, SquaringItself)
 {
-    Matrix a = rows_of(2, 2, {1, 2, 3, 4});
+    Matrix a = mat(2, 2, {1, 2, 3, 4});
     a.mult(a);
     EXPECT_EQ(a(0, 0), 7.0);
     EXPECT_EQ(a(0, 1), 10.0);
@@ -90,14 +81,14 @@ TEST(MatrixProduct, SquaringItself)
 TEST(MatrixProduct, SumsInIncreasingIndexOrder)
 {
     // 1e16 + 1 - 1e16 is 0 left to right; any other order would give 1 or 2.
-    Matrix a = rows_of(1, 3, {1e16, 1, -1e16});
-    a.mult(rows_of(3, 1, {1, 1, 1}));
+    Matrix a = mat(1, 3, {1e16, 1, -1e16});
+    a.mult(mat(3, 1, {1, 1, 1}));
     EXPECT_EQ(a[0], 0.0);
 }
 
 TEST(MatrixInverse, KnownInverses)
 {
-    Matrix a = rows_of(2, 2, {4, 7, 2, 6});
+    Matrix a = mat(2, 2, {4, 7, 2, 6});
     EXPECT_EQ(a.inverse(), 0);
     EXPECT_NEAR(a(0, 0), 0.6, 4 * DBL_EPSILON);
     EXPECT_NEAR(a(0, 1), -0.7, 4 * DBL_EPSILON);
@@ -148,7 +139,7 @@ TEST(MatrixInverse, TimesSavedCopyGivesIdentity)
 
 TEST(MatrixInverse, SingularMatrixIsNotRefused)
 {
-    Matrix a = rows_of(2, 2, {1, 2, 2, 4});
+    Matrix a = mat(2, 2, {1, 2, 2, 4});
     int status = -1;
     const std::string out = printed_by([&] { status = a.inverse(); });
     EXPECT_EQ(status, 0);
