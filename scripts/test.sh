@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLP_BENCH=ON
 cmake --build build -j2
+test -x build/tests/export_tests || { echo "GoogleTest is missing: apt-get install libgtest-dev" >&2; exit 1; }
 ctest --test-dir build --output-on-failure -j2
 
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLP_SANITIZE=ON
