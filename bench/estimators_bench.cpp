@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <string>
 
 #include "host/loader.h"
 
@@ -34,21 +33,14 @@ host::Problem dax_problem(int n, int m, int p, int deg)
 void run(benchmark::State& state, const char* library, const char* name, int deg)
 {
     const host::Library lib(library);
-    const host::Problem pr =
+    host::Problem pr =
         dax_problem(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)), deg);
+    pr.lam = 1;
     const int B = host::output_columns(name, pr);
     std::vector<double> mh(pr.m * B), sh(pr.m * B), fh(pr.m);
-    std::vector<double> x = pr.x, y = pr.y, t = pr.t, h = pr.h;
-    double n = pr.n, p = pr.p, nr = pr.nr, m = pr.m, d = pr.deg, vol = pr.vol, nloo = 0, lam = 1;
-    double grp[2] = {0, 0};
     for (auto _ : state) {
         std::fill(fh.begin(), fh.end(), 0.0);
-        if (std::string(name) == "locparg" || std::string(name) == "locpa2g")
-            lib.get<host::Estimator16>(name)(x.data(), &n, &p, y.data(), &nr, t.data(), &m, h.data(), grp, mh.data(),
-                                             sh.data(), fh.data(), &d, &vol, &nloo, &lam);
-        else
-            lib.get<host::Estimator15>(name)(x.data(), &n, &p, y.data(), &nr, t.data(), &m, h.data(), grp, mh.data(),
-                                             sh.data(), fh.data(), &d, &vol, &nloo);
+        host::invoke(lib, name, pr, mh.data(), sh.data(), fh.data());
         benchmark::DoNotOptimize(mh.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<long long>(pr.n) * static_cast<long long>(pr.m));

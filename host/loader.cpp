@@ -62,6 +62,15 @@ std::size_t density_size(const Problem& pr)
     return static_cast<std::size_t>(K >= 2 ? m * (K + 1) : m);
 }
 
+int invoke(const Library& lib, const std::string& name, Problem& pr, double* mh, double* sh, double* fh)
+{
+    if (name == "locparg" || name == "locpa2g")
+        return lib.get<Estimator16>(name)(pr.x.data(), &pr.n, &pr.p, pr.y.data(), &pr.nr, pr.t.data(), &pr.m,
+                                          pr.h.data(), pr.grp, mh, sh, fh, &pr.deg, &pr.vol, &pr.nloo, &pr.lam);
+    return lib.get<Estimator15>(name)(pr.x.data(), &pr.n, &pr.p, pr.y.data(), &pr.nr, pr.t.data(), &pr.m,
+                                      pr.h.data(), pr.grp, mh, sh, fh, &pr.deg, &pr.vol, &pr.nloo);
+}
+
 Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill,
              const std::vector<double>& fh0)
 {
@@ -73,22 +82,11 @@ Outcome call(const Library& lib, const std::string& name, const Problem& pr, dou
     out.fh = fh0.empty() ? std::vector<double>(std::max<std::size_t>(density_size(pr), 1), 0.0) : fh0;
 
     // The host's own copies: the library must read them and write only outputs.
-    std::vector<double> x = pr.x, y = pr.y, t = pr.t, h = pr.h;
-    if (t.empty()) t.push_back(0.0);
-    double n = pr.n, p = pr.p, nr = pr.nr, mm = pr.m, deg = pr.deg, vol = pr.vol, nloo = pr.nloo,
-           lam = pr.lam;
-    double grp[2] = {pr.grp[0], pr.grp[1]};
+    Problem copy = pr;
+    if (copy.t.empty()) copy.t.push_back(0.0);
 
     StdoutCapture capture;
-    if (name == "locparg" || name == "locpa2g") {
-        out.ret = lib.get<Estimator16>(name)(x.data(), &n, &p, y.data(), &nr, t.data(), &mm, h.data(), grp,
-                                             out.mh.data(), out.sh.data(), out.fh.data(), &deg, &vol,
-                                             &nloo, &lam);
-    } else {
-        out.ret = lib.get<Estimator15>(name)(x.data(), &n, &p, y.data(), &nr, t.data(), &mm, h.data(), grp,
-                                             out.mh.data(), out.sh.data(), out.fh.data(), &deg, &vol,
-                                             &nloo);
-    }
+    out.ret = invoke(lib, name, copy, out.mh.data(), out.sh.data(), out.fh.data());
     out.printed = capture.finish();
     return out;
 }

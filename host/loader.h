@@ -63,6 +63,10 @@ int output_columns(const std::string& name, const Problem& pr);
 // Rows of fh times its columns: m·(K + 1) with K >= 2 groups, else m.
 std::size_t density_size(const Problem& pr);
 
+// Calls export `name` of `lib` directly on pr's own arrays and scalars, with
+// the outputs in mh (m × B), sh (m × B) and fh. Returns the export's result.
+int invoke(const Library& lib, const std::string& name, Problem& pr, double* mh, double* sh, double* fh);
+
 // Calls export `name` of `lib` on copies of pr's arrays. mh and sh start filled
 // with `fill` and fh with zeros (or with `fh0` when it is not empty).
 Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill = 0.0,

@@ -349,9 +349,7 @@ TEST(DorvaneCall, LinesReachTheHostBeforeTheCallReturns)
     std::fflush(stdout);
     const int saved = dup(1);
     dup2(fileno(file), 1);
-    dorvane_so().get<host::Estimator15>("dorvane")(pr.x.data(), &pr.n, &pr.p, pr.y.data(), &pr.nr, pr.t.data(),
-                                                   &pr.m, pr.h.data(), pr.grp, mh.data(), sh.data(), fh.data(),
-                                                   &pr.deg, &pr.vol, &pr.nloo);
+    host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
     char buf[256] = {};
     const ssize_t got = pread(fileno(file), buf, sizeof buf - 1, 0);
     dup2(saved, 1);
@@ -366,9 +364,7 @@ TEST(DorvaneCall, InputsAreNeverWritten)
     pr.vol = 1;
     host::Problem copy = pr;
     std::vector<double> mh(9), sh(9), fh(3);
-    dorvane_so().get<host::Estimator15>("dorvane")(pr.x.data(), &pr.n, &pr.p, pr.y.data(), &pr.nr, pr.t.data(),
-                                                   &pr.m, pr.h.data(), pr.grp, mh.data(), sh.data(), fh.data(),
-                                                   &pr.deg, &pr.vol, &pr.nloo);
+    host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
     EXPECT_EQ(pr.x, copy.x);
     EXPECT_EQ(pr.y, copy.y);
     EXPECT_EQ(pr.t, copy.t);
@@ -388,9 +384,7 @@ TEST(DorvaneCall, TwoThreadsAtOnceGiveTheSequentialResults)
         fh.assign(host::density_size(pr), 0.0);
         for (int rep = 0; rep < 5; ++rep) {
             std::fill(fh.begin(), fh.end(), 0.0);
-            dorvane_so().get<host::Estimator15>("dorvane")(pr.x.data(), &pr.n, &pr.p, pr.y.data(), &pr.nr,
-                                                           pr.t.data(), &pr.m, pr.h.data(), pr.grp, mh.data(),
-                                                           sh.data(), fh.data(), &pr.deg, &pr.vol, &pr.nloo);
+            host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
         }
     };
     std::vector<double> mha, fha, mhb, fhb;
