@@ -145,7 +145,11 @@ Call fit(const host::Library& lib, const std::string& name, const host::Problem&
     const std::size_t pc = pr.h.empty() || pr.h[p - 1] >= 0 ? p : whole(-pr.h[p - 1]);
     // Leave-one-out pairs point j with observation j, so its points stay in one call.
     const bool loo = pr.nloo == 1;
-    const std::size_t count = loo || threads <= 1 ? 1 : std::min<std::size_t>(sz.m, 4 * static_cast<std::size_t>(threads));
+    // Slices of at most 256 points, at least four per thread, keep the threads
+    // busy to the end and let the progress line move.
+    const std::size_t count =
+        loo ? 1 : std::min<std::size_t>(sz.m, std::max<std::size_t>(threads <= 1 ? 1 : 4 * static_cast<std::size_t>(threads),
+                                                                     (sz.m + 255) / 256));
     std::vector<Slice> slices;
     for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i)
         slices.emplace_back(sz.m * i / std::max<std::size_t>(count, 1), sz.m * (i + 1) / std::max<std::size_t>(count, 1));
@@ -154,7 +158,7 @@ Call fit(const host::Library& lib, const std::string& name, const host::Problem&
         if (done) *done += static_cast<long>(s.b - s.a);
     };
     std::size_t ran = slices.size();
-    bool serial = slices.size() == 1 || (pr.vol != 0 && pc < p);
+    bool serial = slices.size() == 1 || threads <= 1 || (pr.vol != 0 && pc < p);
     if (!serial) {
         host::StdoutCapture capture;
         parallel(slices.size(), threads, pr, [&](std::size_t i, host::Problem& local) {

@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -71,48 +73,60 @@ Output: one CSV row per evaluation point, the coordinates, then level, d1_X (slo
   effect_D (dummies), d2_X, d3_X, d2_X_L, c3_X_Y_Z (higher terms), then with --vol var,
   var_d1_X, ..., then density and density_g1 ... density_gK, then ci_lower, ci_upper.
 Exit status: 0 success, 1 bad options or input (nothing is written), 2 the library
-  refused the call or a point failed its conditioning test.
+  refused the call or a point failed (its conditioning test, or estimates not finite).
 Example:
-  lpfit dorvane data/eustock.csv --returns DAX --groups 5 --vol --cv 12 --grid 9 --plot dax)";
+)";
+
+// An example command for each estimator, on the bundled data.
+std::string example(const std::string& estimator)
+{
+    if (estimator == "dorvane")
+        return "  lpfit dorvane data/eustock.csv --returns DAX --groups 5 --vol --cv 12 --at data/lag1_points.csv --plot dax";
+    if (estimator == "tremsal") return "  lpfit tremsal data/mcycle.csv --y accel --x times --vol --bandwidth 2.5 --grid 6";
+    if (estimator == "locparg")
+        return "  lpfit locparg data/eustock.csv --returns DAX --lags 2 --lam lag1 --bandwidth 0.02 --at points.csv\n"
+               "  (points.csv: a header lag1,lag2 and a line per point)";
+    return "  lpfit locpa2g data/eustock.csv --y DAX --x SMI,CAC --lam CAC";
+}
 
 void add_options(CLI::App* sub, Options& o, bool lam)
 {
-    sub->add_option("data", o.data, "CSV file with a header line")->required();
-    sub->add_option("--y", o.y, "Response column");
-    sub->add_option("--x", o.x, "Continuous regressor columns, comma-separated")->delimiter(',')->allow_extra_args(false);
+    sub->add_option("data", o.data, "CSV file with a header line")->required()->type_name("FILE");
+    sub->add_option("--y", o.y, "Response column")->type_name("COLUMN");
+    sub->add_option("--x", o.x, "Continuous regressor columns, comma-separated")->delimiter(',')->allow_extra_args(false)->type_name("COLUMN");
     sub->add_option("--dummies", o.dummies, "Dummy (0/1) regressor columns, comma-separated, entered after the continuous ones")
-        ->delimiter(',')->allow_extra_args(false);
+        ->delimiter(',')->allow_extra_args(false)->type_name("COLUMN");
     sub->add_option("--returns", o.returns,
-                    "Price column: regress its log return r(t) on r(t-1) ... r(t-lags), named lag1 ... (in place of --y, --x)");
-    sub->add_option("--lags", o.lags, "Lagged returns as regressors, with --returns (default 1)");
+                    "Price column: regress its log return r(t) on r(t-1) ... r(t-lags), named lag1 ... (in place of --y, --x)")->type_name("COLUMN");
+    sub->add_option("--lags", o.lags, "Lagged returns as regressors, with --returns (default 1)")->type_name("Q");
     sub->add_flag("--drop-missing", o.drop_missing, "Leave out rows with an empty or NA cell in a column used");
     sub->add_option("--bandwidth", o.bandwidth,
                     "One bandwidth per continuous regressor, or one for all (default: rule of thumb, below)")
-        ->delimiter(',')->allow_extra_args(false);
-    sub->add_option("--cv", o.cv, "Cross-validate the bandwidth over a count of candidates or a list of them (below)");
+        ->delimiter(',')->allow_extra_args(false)->type_name("H");
+    sub->add_option("--cv", o.cv, "Cross-validate the bandwidth over a count of candidates or a list of them (below)")->type_name("K|H,...");
     sub->add_option("--deg", o.deg,
                     o.estimator == "dorvane"   ? "Polynomial degree, 1 or 2 (default 1)"
                     : o.estimator == "tremsal" ? "Polynomial degree, 1 to 3 (default 3)"
-                                               : "Polynomial degree (only " + std::to_string(lpfit::default_degree(o.estimator)) + ")");
+                                               : "Polynomial degree (only " + std::to_string(lpfit::default_degree(o.estimator)) + ")")->type_name("DEG");
     sub->add_flag("--vol", o.vol, "Also estimate the conditional variance and its derivatives");
     sub->add_flag("--loo", o.loo, "Leave-one-out fit at the observations");
-    sub->add_option("--nr", o.nr, "The library's nr count: intercept sums over the first nr observations (default n)");
+    sub->add_option("--nr", o.nr, "The library's nr count: intercept sums over the first nr observations (default n)")->type_name("NR");
     if (lam)
         sub->add_option("--lam", o.lam,
-                        "The continuous regressor of the cross terms, by name or number from 1 (default 1)");
-    sub->add_option("--groups", o.groups, "Split the density into K >= 2 cyclic groups of observations (K columns)");
+                        "The continuous regressor of the cross terms, by name or number from 1 (default 1)")->type_name("LAM");
+    sub->add_option("--groups", o.groups, "Split the density into K >= 2 cyclic groups of observations (K columns)")->type_name("K");
     sub->add_option("--phase", o.phase,
-                    "Group of the first observation, from 1 (default 1): observation i is in group ((i+phase-2) mod K)+1");
-    sub->add_option("--at", o.at, "CSV file of evaluation points");
-    sub->add_option("--grid", o.grid, "N evenly spaced points over the data range of each continuous regressor (N per axis for two)");
-    sub->add_option("--threads", o.threads, "Threads that split the evaluation points (default: the number of cores)");
-    sub->add_option("--conf", o.conf, "Level of the pointwise confidence band (default 0.95)");
-    sub->add_option("-o,--output", o.output, "Write the table to this file (default: standard output)");
-    sub->add_option("--plot", o.plot, "Draw the fit of one continuous regressor over the range of the evaluation points into PLOT.svg and PLOT.png (gnuplot)");
-    sub->add_option("--digits", o.digits, "Significant digits in the table (default 17, which round-trips)");
-    sub->add_option("--library", o.library, "The deliverable to load (default: Dorvane.so or Tremsal.so beside lpfit)");
+                    "Group of the first observation, from 1 (default 1): observation i is in group ((i+phase-2) mod K)+1")->type_name("P");
+    sub->add_option("--at", o.at, "CSV file of evaluation points")->type_name("FILE");
+    sub->add_option("--grid", o.grid, "N evenly spaced points over the data range of each continuous regressor (N per axis for two)")->type_name("N");
+    sub->add_option("--threads", o.threads, "Threads that split the evaluation points (default: the number of cores)")->type_name("N");
+    sub->add_option("--conf", o.conf, "Level of the pointwise confidence band (default 0.95)")->type_name("LEVEL");
+    sub->add_option("-o,--output", o.output, "Write the table to this file (default: standard output)")->type_name("FILE");
+    sub->add_option("--plot", o.plot, "Draw the fit of one continuous regressor over the range of the evaluation points into NAME.svg and NAME.png (gnuplot)")->type_name("NAME");
+    sub->add_option("--digits", o.digits, "Significant digits in the table (default 17, which round-trips)")->type_name("D");
+    sub->add_option("--library", o.library, "The deliverable to load (default: Dorvane.so or Tremsal.so beside lpfit)")->type_name("PATH");
     sub->add_flag("-q,--quiet", o.quiet, "No progress, cross-validation table or notes on standard error");
-    sub->footer(kFooter);
+    sub->footer(kFooter + example(o.estimator));
 }
 
 // Checks of the options that need no data.
@@ -235,7 +249,7 @@ std::vector<double> cross_validate(const Options& o, const host::Library& lib, c
     pr.lam = lam;
     std::vector<lpfit::Score> scores;
     {
-        Progress progress(!o.quiet, "cross-validation, candidates done:", static_cast<long>(hs.size()));
+        Progress progress(!o.quiet, "cross-validation candidates fitted:", static_cast<long>(hs.size()));
         scores = lpfit::cv_scores(lib, o.estimator, pr, hs, o.threads, &progress.done);
     }
     std::size_t best = 0;
@@ -258,6 +272,9 @@ std::vector<double> cross_validate(const Options& o, const host::Library& lib, c
     }
     if (!std::isfinite(scores[best].value))
         throw FitError("every candidate bandwidth failed the conditioning test; try larger ones");
+    if (hs.size() > 2 && (best == 0 || best == hs.size() - 1))
+        note(o, std::string("the least score is at the ") + (best == 0 ? "smallest" : "largest") +
+                    " candidate; the best bandwidth may lie beyond the candidates");
     note(o, "chosen bandwidth " + bandwidth_text(d, hs[best], 17) + " (score " + lpfit::format_number(scores[best].value, 17) + ")");
     return hs[best];
 }
@@ -269,7 +286,7 @@ lpfit::Call fit_or_fail(const Options& o, const host::Library& lib, const host::
 {
     lpfit::Call call;
     {
-        Progress progress(!o.quiet, what + ", points done:", static_cast<long>(pr.m));
+        Progress progress(!o.quiet, what + " points fitted:", static_cast<long>(pr.m));
         call = lpfit::fit(lib, o.estimator, pr, o.threads, &progress.done);
     }
     forward(call.printed);
@@ -454,7 +471,8 @@ int run(Options& o)
     if (out) {
         out->commit();
     } else if (std::fwrite(table.data(), 1, table.size(), stdout) != table.size() || std::fflush(stdout) != 0) {
-        throw InputError("cannot write the table to standard output");
+        if (errno == EPIPE) return 0;  // the reader has all it wanted (lpfit ... | head)
+        throw InputError(std::string("cannot write the table to standard output: ") + std::strerror(errno));
     }
     return 0;
 }

@@ -64,6 +64,8 @@ TEST(SplitFit, EqualsOneCallForEveryEstimator)
     pr.grp[0] = 5;
     pr.grp[1] = 2;
     expect_one_call(dorvane_so(), "dorvane", pr);
+    // More points than one slice takes, on any number of threads.
+    expect_one_call(dorvane_so(), "dorvane", random_problem(40, 1, 1, 700, 12));
 
     pr.deg = 2;
     pr.lam = 2;
