@@ -71,6 +71,38 @@ void parallel(std::size_t count, int threads, const host::Problem& pr, Task task
     if (error) std::rethrow_exception(error);
 }
 
+// Runs task(i, local) for i = 0 ... count - 1 and returns what each task's
+// call printed, in the way the head of this file explains. With `together`,
+// the tasks first run on up to `threads` threads under one capture; when that
+// printed something, or without `together`, they run one after another, each
+// under its own capture, until stop(text) says that one call would have ended
+// there. `ran` is the number of tasks of the last run; a task counts itself in
+// `done`, which restarts with the second run.
+template <class Task, class Stop>
+std::vector<std::string> captured(std::size_t count, int threads, bool together, const host::Problem& pr,
+                                  std::atomic<long>* done, std::size_t& ran, Task task, Stop stop)
+{
+    std::vector<std::string> printed(count);
+    ran = count;
+    if (together) {
+        host::StdoutCapture capture;
+        parallel(count, threads, pr, task);
+        if (capture.finish().empty()) return printed;
+        if (done) *done = 0;
+    }
+    host::Problem local = pr;
+    for (std::size_t i = 0; i < count; ++i) {
+        host::StdoutCapture capture;
+        task(i, local);
+        printed[i] = capture.finish();
+        if (stop(printed[i])) {
+            ran = i + 1;
+            break;
+        }
+    }
+    return printed;
+}
+
 // Points [a, b) of a fit and what the call over them left behind.
 struct Slice {
     Slice(std::size_t a, std::size_t b) : a(a), b(b) {}
@@ -154,35 +186,21 @@ Call fit(const host::Library& lib, const std::string& name, const host::Problem&
     for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i)
         slices.emplace_back(sz.m * i / std::max<std::size_t>(count, 1), sz.m * (i + 1) / std::max<std::size_t>(count, 1));
 
-    auto finished = [&](const Slice& s) {
-        if (done) *done += static_cast<long>(s.b - s.a);
-    };
-    std::size_t ran = slices.size();
-    bool serial = slices.size() == 1 || threads <= 1 || (pr.vol != 0 && pc < p);
-    if (!serial) {
-        host::StdoutCapture capture;
-        parallel(slices.size(), threads, pr, [&](std::size_t i, host::Problem& local) {
+    // The conditional variance with dummies brings a warning at every point.
+    const bool together = slices.size() > 1 && threads > 1 && !(pr.vol != 0 && pc < p);
+    std::size_t ran = 0;
+    const std::vector<std::string> printed = captured(
+        slices.size(), threads, together, pr, done, ran,
+        [&](std::size_t i, host::Problem& local) {
             run(lib, name, pr, sz, local, slices[i]);
-            finished(slices[i]);
-        });
-        serial = !capture.finish().empty();
-        if (serial && done) *done = 0;
-    }
-    if (serial) {
-        host::Problem local = pr;
-        for (std::size_t i = 0; i < slices.size(); ++i) {
-            host::StdoutCapture capture;
-            run(lib, name, pr, sz, local, slices[i]);
-            slices[i].printed = capture.finish();
-            finished(slices[i]);
+            if (done) *done += static_cast<long>(slices[i].b - slices[i].a);
+        },
+        [](const std::string& text) {
             long j;
             double S;
-            if (refusal_in(slices[i].printed) || failure_in(slices[i].printed, j, S)) {
-                ran = i + 1;
-                break;
-            }
-        }
-    }
+            return refusal_in(text) || failure_in(text, j, S);
+        });
+    for (std::size_t i = 0; i < slices.size(); ++i) slices[i].printed = printed[i];
 
     Call out;
     if (slices.size() == 1) {
@@ -270,23 +288,14 @@ std::vector<Score> cv_scores(const host::Library& lib, const std::string& name, 
         out[k].value = std::isnan(score) ? std::numeric_limits<double>::infinity() : score;
         if (done) ++*done;
     };
-    bool serial = threads <= 1 || hs.size() == 1;
-    if (!serial) {
-        host::StdoutCapture capture;
-        parallel(hs.size(), threads, pr, one);
-        serial = !capture.finish().empty();
-        if (serial && done) *done = 0;
-    }
-    if (serial) {
-        host::Problem local = pr;
-        for (std::size_t k = 0; k < hs.size(); ++k) {
-            host::StdoutCapture capture;
-            one(k, local);
-            out[k].printed = capture.finish();
-            long j;
-            double S;
-            if (failure_in(out[k].printed, j, S)) out[k].value = std::numeric_limits<double>::infinity();
-        }
+    std::size_t ran = 0;
+    const std::vector<std::string> printed =
+        captured(hs.size(), threads, threads > 1 && hs.size() > 1, pr, done, ran, one, [](const std::string&) { return false; });
+    for (std::size_t k = 0; k < hs.size(); ++k) {
+        out[k].printed = printed[k];
+        long j;
+        double S;
+        if (failure_in(printed[k], j, S)) out[k].value = std::numeric_limits<double>::infinity();
     }
     return out;
 }

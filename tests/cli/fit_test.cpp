@@ -13,17 +13,6 @@
 
 namespace {
 
-const host::Library& dorvane_so()
-{
-    static const host::Library lib(DORVANE_PATH);
-    return lib;
-}
-const host::Library& tremsal_so()
-{
-    static const host::Library lib(TREMSAL_PATH);
-    return lib;
-}
-
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 void expect_same(const std::vector<double>& a, const std::vector<double>& b, const char* what)
@@ -89,17 +78,9 @@ TEST(SplitFit, FirstFailingPointOfTheWholeFitAsOneCallReportsIt)
 {
     // A local fit with a quartic column far beyond the data, at point 13, is
     // too ill-conditioned to invert; so is point 17.
-    host::Problem pr;
-    for (int i = 0; i < 50; ++i) {
-        pr.x.push_back(20.0 * i);
-        pr.y.push_back(std::sin(0.1 * i));
-    }
-    pr.n = pr.nr = 50;
-    pr.p = 1;
-    pr.deg = 3;
-    pr.h = {50.0};
-    for (int j = 0; j < 20; ++j) pr.t.push_back(100.0 + 40.0 * j);
-    pr.m = 20;
+    std::vector<double> t;
+    for (int j = 0; j < 20; ++j) t.push_back(100.0 + 40.0 * j);
+    host::Problem pr = extrapolated(t);
     pr.t[13] = 2000.0;
     pr.t[17] = 2500.0;
     pr.vol = 1;

@@ -16,6 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "host/loader.h"
+
+// The libraries under test, loaded once.
+inline const host::Library& dorvane_so()
+{
+    static const host::Library lib(DORVANE_PATH);
+    return lib;
+}
+inline const host::Library& tremsal_so()
+{
+    static const host::Library lib(TREMSAL_PATH);
+    return lib;
+}
+
 // A directory under /tmp, removed with its files when the test ends.
 class Scratch {
 public:

@@ -13,17 +13,6 @@
 
 namespace {
 
-const host::Library& dorvane_so()
-{
-    static const host::Library lib(DORVANE_PATH);
-    return lib;
-}
-const host::Library& tremsal_so()
-{
-    static const host::Library lib(TREMSAL_PATH);
-    return lib;
-}
-
 const std::string kData = LP_DATA_DIR;
 
 bool same_value(double a, double b) { return (std::isnan(a) && std::isnan(b)) || same_bits(a, b); }
