@@ -107,6 +107,9 @@ Data load_data(const Source& src)
         std::vector<double> r;
         for (std::size_t s = 1; s < price.size(); ++s) r.push_back(std::log(price[s] / price[s - 1]));
         const std::size_t q = static_cast<std::size_t>(src.lags);
+        if (q >= r.size())
+            throw InputError(src.path + ": " + std::to_string(r.size()) + " returns leave no observation with " +
+                             std::to_string(q) + " lags");
         d.response = src.returns + " log return";
         d.xlabel = src.returns + " log return on the day before";
         d.xc.resize(q);
@@ -287,6 +290,8 @@ Points grid_points(const std::vector<std::vector<double>>& columns, int N)
     const std::size_t pc = columns.size();
     if (pc > 2) throw InputError("--grid spans one or two continuous regressors; with " + std::to_string(pc) + " give the points with --at");
     if (N < 2) throw InputError("--grid " + std::to_string(N) + ": give at least 2 points per regressor");
+    if (std::pow(static_cast<double>(N), static_cast<double>(pc)) > 1e7)
+        throw InputError("--grid " + std::to_string(N) + ": more than ten million points");
     std::vector<std::vector<double>> axis(pc);
     for (std::size_t k = 0; k < pc; ++k) {
         const auto [lo, hi] = std::minmax_element(columns[k].begin(), columns[k].end());

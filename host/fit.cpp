@@ -174,7 +174,7 @@ Call fit(const host::Library& lib, const std::string& name, const host::Problem&
 {
     const Shape sz(name, pr);
     const std::size_t n = whole(pr.n), p = whole(pr.p);
-    const std::size_t pc = pr.h.empty() || pr.h[p - 1] >= 0 ? p : whole(-pr.h[p - 1]);
+    const std::size_t pc = p == 0 || pr.h.size() < p || pr.h[p - 1] >= 0 ? p : whole(-pr.h[p - 1]);
     // Leave-one-out pairs point j with observation j, so its points stay in one call.
     const bool loo = pr.nloo == 1;
     // Slices of at most 256 points, at least four per thread, keep the threads

@@ -58,6 +58,8 @@ TEST(BadInput, MessageNonZeroStatusAndNothingWritten)
         {fit + " --lam 1", "lpfit: The following arguments were not expected: 1 --lam\n", 1},
         {fit + " --deg 3", "lpfit: --deg 3: dorvane fits degree 1 or 2\n", 1},
         {fit + " --groups 1", "lpfit: --groups 1: give at least 2 groups\n", 1},
+        {fit + " --grid 100000000", "lpfit: --grid 100000000: more than ten million points\n", 1},
+        {"dorvane d.csv --returns z --lags 7", "lpfit: d.csv: 7 returns leave no observation with 7 lags\n", 1},
         {fit + " --loo --grid 5", "lpfit: --loo fits at the observations themselves; give no --at or --grid with it\n", 1},
         {fit + " --loo --nr 4", "lpfit: --loo needs nr = n = 8\n", 1},
         {fit + " --conf 0.9", "lpfit: --conf: the confidence band is that of the local linear fit (dorvane, deg 1) with one "
