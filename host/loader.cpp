@@ -71,8 +71,7 @@ int invoke(const Library& lib, const std::string& name, Problem& pr, double* mh,
                                       pr.h.data(), pr.grp, mh, sh, fh, &pr.deg, &pr.vol, &pr.nloo);
 }
 
-Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill,
-             const std::vector<double>& fh0)
+Outcome outputs(const std::string& name, const Problem& pr, double fill, const std::vector<double>& fh0)
 {
     const std::size_t m = static_cast<std::size_t>(std::max(0LL, whole(pr.m)));
     const std::size_t B = static_cast<std::size_t>(output_columns(name, pr));
@@ -80,6 +79,13 @@ Outcome call(const Library& lib, const std::string& name, const Problem& pr, dou
     out.mh.assign(std::max<std::size_t>(m * B, 1), fill);
     out.sh.assign(std::max<std::size_t>(m * B, 1), fill);
     out.fh = fh0.empty() ? std::vector<double>(std::max<std::size_t>(density_size(pr), 1), 0.0) : fh0;
+    return out;
+}
+
+Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill,
+             const std::vector<double>& fh0)
+{
+    Outcome out = outputs(name, pr, fill, fh0);
 
     // The host's own copies: the library must read them and write only outputs.
     Problem copy = pr;
