@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what this project needs and the machine
 # lacks: the compiler and CMake; GoogleTest and Google Benchmark for the tests
-# and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool.
+# and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool;
+# clang with libFuzzer and its sanitizer runtimes for the fuzz targets.
 # Installs nothing when everything is there. Used by the README and .ci/run.
 set -euo pipefail
 
@@ -16,6 +17,8 @@ command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 [ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 [ -f /usr/include/csv.h ] || need+=(libcsv-dev)
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
+command -v clang++ >/dev/null 2>&1 || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""
