@@ -101,7 +101,7 @@ public:
     std::vector<double> copy() const { return std::vector<double>(data(), data() + size); }
     bool same_as(const std::vector<double>& v) const
     {
-        return std::memcmp(data(), v.data(), size * sizeof(double)) == 0;
+        return size == 0 || std::memcmp(data(), v.data(), size * sizeof(double)) == 0;
     }
 
     const std::size_t size;
@@ -260,6 +260,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at = end + 1;
     }
     const bool refused = text == loo_refusal || (lines.size() == 1 && starts_with(lines[0], std::string(name) + ": "));
+    // LP_FUZZ_TRACE=1 tells how each input ended, to see what a corpus reaches.
+    static const bool trace = std::getenv("LP_FUZZ_TRACE") != nullptr;
+    if (trace) std::fprintf(stderr, "n %lld m %lld B %lld: %s", static_cast<long long>(n_), static_cast<long long>(mm),
+                            static_cast<long long>(B), refused ? text.c_str() : text.empty() ? "served\n" : "served with lines\n");
     if (refused || B >= refused_B) {
         if (!refused) fuzz::finding("a design past every limit was not refused", text.c_str());
         for (std::int64_t k = 0; k < cells; ++k)
