@@ -105,60 +105,79 @@ struct Frame {
     Div bandwidth(const lp::BatchTask& T, int k) const { return fixed ? hd[k] : divisor(T.h[k]); }
 };
 
-// The weight of observation i with true divisions, for the rare lanes whose
-// quotients the reciprocals do not serve.
-template <int NB, int NPC>
-__attribute__((noinline)) vd divided_weight(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i)
+// q = a / b for U vectors: the reciprocal path, and true divisions in the
+// lanes it does not serve (tiny or huge quotients, zeros, non-finite values).
+template <int U>
+__attribute__((always_inline)) inline void quotients(const vd* __restrict a, const Div& b, vd* __restrict q)
 {
-    vd r = set1(0.0);
-    for (int k = 0; k < F.pc; ++k) {
-        const vd d = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]) - F.point(T, k);
-        const vd u = d / F.bandwidth(T, k).b;
-        const vd q = expo((u * u) * set1(-0.5)) / F.root.b;
-        r = k == 0 ? q : r * q;
+    vm ok[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) {
+        ok[o] = all_lanes();
+        q[o] = quotient(a[o], b, ok[o]);
     }
-    return r / F.norm.b;
+    vm every = ok[0];
+#pragma GCC unroll 16
+    for (int o = 1; o < U; ++o) every = every & ok[o];
+    if (!all(every)) {
+        for (int o = 0; o < U; ++o) q[o] = select(ok[o], q[o], a[o] / b.b);
+    }
+}
+
+// Regressor k's factor e^(((-u)·u)/2) / √(2π) of the weights of U
+// observations from i on, multiplied into r (1·q is q for k = 0); the centred
+// regressors x - t, which are design columns, go to d[o·pc + k].
+template <int U, int NB, int NPC>
+__attribute__((always_inline)) inline void weight_factor(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                         int k, int pc, vd* __restrict r, vd* __restrict d)
+{
+    const double* __restrict x = T.x;
+    const vd tk = F.point(T, k);
+    vd dk[U], u[U], q[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) {
+        dk[o] = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
+        d[o * pc + k] = dk[o];
+    }
+    quotients<U>(dk, F.bandwidth(T, k), u);
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) u[o] = (u[o] * u[o]) * set1(-0.5);
+    expo<U>(u);
+    quotients<U>(u, F.root, q);
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) r[o] = k == 0 ? q[o] : r[o] * q[o];
 }
 
 // The weights of U observations i .. i + U - 1, each the product over the
 // continuous regressors of e^(((-u)·u)/2) / √(2π) with u = (x - t)/h, then
 // divided by D·hprod. Their chains are independent, so they are written side
-// by side for the processor to overlap. The centred regressors x - t, which
-// are design columns, go to d[o·pc + k].
+// by side for the processor to overlap.
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
                                                    vd* __restrict w, vd* __restrict d)
 {
-    constexpr bool fixed = NB > 0;
-    const int pc = fixed ? NPC : F.pc;
-    const double* __restrict x = T.x;
-    vm ok[U];
-    vd r[U], e[U];
-#pragma GCC unroll 16
-    for (int o = 0; o < U; ++o) ok[o] = all_lanes();
+    vd r[U];
+    if constexpr (NB > 0) {
 #pragma GCC unroll 8
-    for (int k = 0; k < pc; ++k) {
-        const Div h = F.bandwidth(T, k);
-        const vd tk = F.point(T, k);
-#pragma GCC unroll 16
-        for (int o = 0; o < U; ++o) {
-            const vd dk = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
-            d[o * pc + k] = dk;
-            const vd u = quotient(dk, h, ok[o]);
-            e[o] = (u * u) * set1(-0.5);
-        }
-        expo<U>(e);
-#pragma GCC unroll 16
-        for (int o = 0; o < U; ++o) {
-            const vd q = quotient(e[o], F.root, ok[o]);  // e^(((-u)·u)/2) / √(2π)
-            r[o] = k == 0 ? q : r[o] * q;                // 1·q is q
-        }
+        for (int k = 0; k < NPC; ++k) weight_factor<U>(T, F, i, k, NPC, r, d);
+    } else {
+        for (int k = 0; k < F.pc; ++k) weight_factor<U>(T, F, i, k, F.pc, r, d);
     }
+    quotients<U>(r, F.norm, w);
+    if (T.loo) {
 #pragma GCC unroll 16
-    for (int o = 0; o < U; ++o) {
-        w[o] = quotient(r[o], F.norm, ok[o]);
-        if (!all(ok[o])) w[o] = select(ok[o], w[o], divided_weight(T, F, i + o));
-        if (T.loo) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
+        for (int o = 0; o < U; ++o) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
+    }
+}
+
+// Observation i's term of the density, or of its group's cell.
+__attribute__((always_inline)) inline void add_density(const lp::BatchTask& T, vd& dens, vd w, int slot)
+{
+    if (T.slots == 0) {
+        dens = dens + w;
+    } else {
+        double* cell = T.cells + static_cast<ptrdiff_t>(slot) * lanes;
+        store(cell, load(cell) + w);
     }
 }
 
@@ -170,43 +189,68 @@ __attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, co
                                                       Sums<NB>& S, vd& dens, int i, vd w, const vd* d,
                                                       int slot, vd* __restrict z)
 {
-    // Constants for a fixed design, so that every index below is one.
-    constexpr bool fixed = NB > 0;
-    const int B = fixed ? NB : F.B, pc = fixed ? NPC : F.pc, p = fixed ? NPC : F.p;
-    const ptrdiff_t NS = static_cast<ptrdiff_t>(B) * (B + 1) / 2;
-
-    if (T.slots == 0) {
-        dens = dens + w;
-    } else {
-        double* cell = T.cells + static_cast<ptrdiff_t>(slot) * lanes;
-        store(cell, load(cell) + w);
-    }
-
-    // The design row: the centred continuous regressors, the dummies as they
-    // stand, then each higher column as the product of two earlier ones.
-#pragma GCC unroll 8
-    for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
-    for (int k = pc; k < p; ++k) z[1 + k] = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]);
-#pragma GCC unroll 16
-    for (int c = p + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
-
-    // Moment sums; Z(i, 0) = 1, so its products with w are w itself.
+    add_density(T, dens, w, slot);
     const vd yi = set1(T.y[i]);
-    if (ICPT) {
-        const vd s = w * yi;
-        add(S, T, 0, w);
-        add(S, T, NS, s);
-        if (VOL) add(S, T, NS + B, s * yi);
-    }
+    if constexpr (NB > 0) {
+        // A fixed design: every loop unrolled, every index a constant.
+        constexpr int B = NB, pc = NPC;
+        constexpr int NS = B * (B + 1) / 2;
+
+        // The design row: the centred regressors, then each higher column as
+        // the product of two earlier ones.
+#pragma GCC unroll 8
+        for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
 #pragma GCC unroll 16
-    for (int c = 1; c < B; ++c) {
-        const vd zw = z[c] * w;
-        const vd s = zw * yi;
-        add(S, T, NS + c, s);
-        if (VOL) add(S, T, NS + B + c, s * yi);
-        add(S, T, c, zw);  // ZWZ(c, 0)
+        for (int c = pc + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
+
+        // Moment sums; Z(i, 0) = 1, so its products with w are w itself.
+        if (ICPT) {
+            const vd s = w * yi;
+            add(S, T, 0, w);
+            add(S, T, NS, s);
+            if (VOL) add(S, T, NS + B, s * yi);
+        }
 #pragma GCC unroll 16
-        for (int b = c; b < B; ++b) add(S, T, lp::packed(B, b, c), zw * z[b]);
+        for (int c = 1; c < B; ++c) {
+            const vd zw = z[c] * w;
+            const vd s = zw * yi;
+            add(S, T, NS + c, s);
+            if (VOL) add(S, T, NS + B + c, s * yi);
+            add(S, T, c, zw);  // ZWZ(c, 0)
+#pragma GCC unroll 16
+            for (int b = c; b < B; ++b) add(S, T, lp::packed(B, b, c), zw * z[b]);
+        }
+    } else {
+        // Any design, its sums in memory: plain loops over the columns, each
+        // packed column of ZWZ contiguous.
+        const int B = F.B, pc = F.pc, p = F.p;
+        const ptrdiff_t NS = static_cast<ptrdiff_t>(B) * (B + 1) / 2;
+        double* __restrict acc = T.acc;
+        for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
+        for (int k = pc; k < p; ++k) z[1 + k] = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]);
+        for (int c = p + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
+
+        double* __restrict Sy = acc + NS * lanes;
+        double* __restrict Sy2 = Sy + static_cast<ptrdiff_t>(B) * lanes;
+        if (ICPT) {
+            const vd s = w * yi;
+            store(acc, load(acc) + w);
+            store(Sy, load(Sy) + s);
+            if (VOL) store(Sy2, load(Sy2) + s * yi);
+        }
+        for (int c = 1; c < B; ++c) {
+            const vd zw = z[c] * w;
+            const vd s = zw * yi;
+            const ptrdiff_t at = static_cast<ptrdiff_t>(c) * lanes;
+            store(Sy + at, load(Sy + at) + s);
+            if (VOL) store(Sy2 + at, load(Sy2 + at) + s * yi);
+            store(acc + at, load(acc + at) + zw);  // ZWZ(c, 0)
+            double* __restrict column = acc + lp::packed(B, c, c) * lanes;  // ZWZ(c..B-1, c)
+            for (int b = c; b < B; ++b) {
+                double* e = column + static_cast<ptrdiff_t>(b - c) * lanes;
+                store(e, load(e) + zw * z[b]);
+            }
+        }
     }
 }
 
