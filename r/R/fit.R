@@ -172,8 +172,15 @@ lp_h <- function(h, q) as.double(if (q > 0) c(h, double(q - 1), -length(h)) else
 
 lp_points <- function(at, xn) {
   if (is.null(dim(at))) {
-    if (length(xn) > 1) lp_stop("at must have one column per continuous regressor")
-    at <- matrix(at, ncol = 1)
+    # A vector is the points of one regressor, or one point of several.
+    if (length(xn) == 1) {
+      at <- matrix(at, ncol = 1)
+    } else if (length(at) == length(xn)) {
+      if (!is.null(names(at)) && all(xn %in% names(at))) at <- at[xn]
+      at <- matrix(at, nrow = 1, dimnames = list(NULL, names(at)))
+    } else {
+      lp_stop("at must have one column per continuous regressor")
+    }
   } else if (!is.null(colnames(at)) && all(xn %in% colnames(at))) {
     at <- at[, xn, drop = FALSE]
   }

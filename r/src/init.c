@@ -50,7 +50,7 @@ static void lp_locpa2g(double* x, double* n, double* p, double* y, double* nr, d
 static SEXP capture_begin(SEXP path)
 {
     if (!isString(path) || LENGTH(path) != 1) error("capture_begin: path must be one string");
-    fflush(stdout);
+    fflush(NULL);
     int fd = open(CHAR(STRING_ELT(path, 0)), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) error("cannot open %s: %s", CHAR(STRING_ELT(path, 0)), strerror(errno));
     int saved = dup(STDOUT_FILENO);
@@ -68,7 +68,7 @@ static SEXP capture_begin(SEXP path)
 static SEXP capture_end(SEXP saved)
 {
     int fd = asInteger(saved);
-    fflush(stdout);
+    fflush(NULL);
     if (fd >= 0) {
         dup2(fd, STDOUT_FILENO);
         close(fd);
