@@ -350,7 +350,7 @@ def _execute(b: _core.Block, t: np.ndarray, loo: bool, threads: int, client: Any
     if client is not None:
         pieces = 1 if loo else math.ceil(m / chunk) if chunk else 2 * _workers(client)
         slices = _split(m, pieces)
-        shared = client.scatter(b, broadcast=True)
+        shared = client.scatter(b, broadcast=True, hash=False)
         futures = client.map(_task, [shared] * len(slices), [t[s] for s in slices], [loo] * len(slices), pure=False)
         results = client.gather(futures)
         messages = [line for _, lines in results for line in lines]
@@ -370,7 +370,7 @@ def _cross_validate(b: _core.Block, X: np.ndarray, cv: Any, threads: int,
                     client: Any) -> Tuple[np.ndarray, Dict[str, np.ndarray]]:
     cand = _bandwidth.candidates(cv, X, b.deg, lambda v, what: _bandwidths(v, b.pc, what))
     if client is not None:
-        shared = client.scatter(b, broadcast=True)
+        shared = client.scatter(b, broadcast=True, hash=False)
         scores = client.gather(client.map(_score_task, [shared] * len(cand), list(cand), pure=False))
     else:
         with _native.Capture():
