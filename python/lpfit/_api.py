@@ -130,6 +130,9 @@ def rule_of_thumb(x: ArrayLike, deg: int = 1) -> np.ndarray:
 
 # ---- The result -----------------------------------------------------------
 
+_TITLES = {"dorvane": "local linear", "tremsal": "local cubic",
+           "locparg": "local quadratic with third-order terms", "locpa2g": "local quadratic with cross products"}
+
 @dataclass
 class Fit:
     """The result of a fit.
@@ -233,7 +236,10 @@ class Fit:
     def __str__(self) -> str:
         m = self.points.shape[0]
         bw = ", ".join(f"{a} = {h:.4g}" for a, h in zip(self.x_names, self.bandwidth))
-        lines = [f"{self.estimator}: fit of degree {self.deg}, n = {self.n}, {m} evaluation point"
+        title = _TITLES[self.estimator]
+        if self.estimator in ("dorvane", "tremsal") and self.deg != 3:
+            title = "local linear" if self.deg == 1 else "local quadratic"
+        lines = [f"{self.estimator}: {title} fit, n = {self.n}, {m} evaluation point"
                  f"{'' if m == 1 else 's'}{' (leave-one-out)' if self.loo else ''}",
                  f"bandwidth: {bw}" + (f" (cross-validated over {len(self.cv['score'])} candidates)"
                                        if self.cv else "")]

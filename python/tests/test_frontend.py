@@ -157,7 +157,7 @@ class Predict(unittest.TestCase):
         ok = np.isfinite(fit.table["ci_lower"])
         self.assertTrue(np.all(fit.table["ci_lower"][ok] < fit.level[ok]))
         self.assertTrue(np.all(fit.level[ok] < fit.table["ci_upper"][ok]))
-        self.assertTrue(str(fit).startswith("dorvane: fit of degree 1, n = 80, 80 evaluation points"))
+        self.assertTrue(str(fit).startswith("dorvane: local linear fit, n = 80, 80 evaluation points"))
 
 
 if __name__ == "__main__":
