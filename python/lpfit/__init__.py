@@ -39,7 +39,7 @@ _PARAMETERS = """
         recycled). Default: :func:`rule_of_thumb`.
     cv : int or array_like, optional
         Least-squares leave-one-out cross-validation instead of a given
-        bandwidth: a count of candidates (multiples 1/4 to 2 of the rule of
+        bandwidth: a count of candidates (multiples 1/4 to 4 of the rule of
         thumb on a geometric grid), a 1-d array of candidates (each recycled
         over the regressors) or a 2-d array of whole candidate vectors. A
         candidate whose fit fails at some observation scores ``inf``.
@@ -66,7 +66,9 @@ _PARAMETERS = """
         observation i (from 0) belongs to group (i + phase - 1) mod groups.
     conf : float
         Level of the pointwise confidence band (local linear fit of one
-        continuous regressor with ``vol``).
+        continuous regressor without dummies, with ``vol``): level -/+
+        z sqrt(var R(K) / (n h density)), R(K) = 1/(2 sqrt(pi)), the smoothing
+        bias ignored; NaN where var < 0.
     threads : int
         Threads that split the evaluation points (and the cross-validation
         candidates); the results do not depend on it.

@@ -106,7 +106,10 @@ def _grid(X: np.ndarray, grid: Any) -> np.ndarray:
     N = _count(grid, "grid", 2)
     if X.shape[1] > 2:
         raise ValueError(f"grid serves one or two continuous regressors; give at for {X.shape[1]}")
-    axes = [np.linspace(X[:, k].min(), X[:, k].max(), N) for k in range(X.shape[1])]
+    axes = []
+    for k in range(X.shape[1]):
+        lo, hi = X[:, k].min(), X[:, k].max()
+        axes.append(np.append(lo + (hi - lo) * np.arange(N - 1) / (N - 1), hi))
     mesh = np.meshgrid(*axes, indexing="ij")
     return np.column_stack([g.ravel(order="F") for g in mesh])
 
@@ -114,9 +117,10 @@ def _grid(X: np.ndarray, grid: Any) -> np.ndarray:
 def rule_of_thumb(x: ArrayLike, deg: int = 1) -> np.ndarray:
     """Normal-reference bandwidths, one per continuous regressor.
 
-    For q continuous regressors and degree `deg`, 1.06 s n^(-1/(q + 2 deg + 2)),
-    with s the smaller of the standard deviation and the interquartile range
-    divided by 1.349.
+    With q continuous regressors, c s n^(-1/(q + 4)) for ``deg`` 1 and
+    c s n^(-1/(q + 8)) for ``deg`` 2 and 3, where c = (4/(q + 2))^(1/(q + 4))
+    and s is the regressor's sample standard deviation (Silverman's
+    1.06 s n^(-1/5) for one regressor and ``deg`` 1).
     """
     X, names = _matrix(x, "x", "x")
     if X.shape[0] < 2 or not np.all(np.isfinite(X)):
@@ -287,15 +291,16 @@ def _result(estimator: str, b: _core.Block, r: _core.Run, messages: List[str], t
         labels["density_groups"] = [f"g{g}" for g in range(1, b.K + 1)]
 
     # Pointwise asymptotic band of the local linear fit with one continuous
-    # regressor: level -/+ z sqrt(var R(K) / (n h f)), R(K) = 1/(2 sqrt(pi))
-    # for the Gaussian kernel; the smoothing bias is ignored.
-    if estimator == "dorvane" and b.deg == 1 and b.pc == 1 and b.vol:
-        z = statistics.NormalDist().inv_cdf(1 - (1 - conf) / 2)
-        v = r.sh[:, 0]
-        with np.errstate(divide="ignore", invalid="ignore"):
-            se = np.sqrt(np.maximum(v, 0) / (2 * math.sqrt(math.pi)) / (b.n * h[0] * r.fh[:, 0]))
-        se[~(v >= 0)] = np.nan
-        ci = np.column_stack([r.mh[:, 0] - z * se, r.mh[:, 0] + z * se])
+    # regressor and no dummies: level -/+ z sqrt(var R(K) / (n h f)),
+    # R(K) = 1/(2 sqrt(pi)) for the Gaussian kernel; the smoothing bias is
+    # ignored, so it covers E[level], and it is NaN where var < 0.
+    if estimator == "dorvane" and b.deg == 1 and b.pc == 1 and b.q == 0 and b.vol:
+        z = -statistics.NormalDist().inv_cdf((1 - conf) / 2)
+        v, f = r.sh[:, 0], r.fh[:, 0]
+        half = np.full(v.shape, np.nan)
+        ok = v >= 0
+        half[ok] = z * np.sqrt(v[ok] * (1.0 / (2.0 * math.sqrt(math.pi))) / (b.n * h[0] * f[ok]))
+        ci = np.column_stack([r.mh[:, 0] - half, r.mh[:, 0] + half])
         table["ci_lower"], table["ci_upper"] = ci[:, 0], ci[:, 1]
         grouped["ci"] = ci
         labels["ci"] = ["ci_lower", "ci_upper"]

@@ -125,9 +125,10 @@ class Bandwidths(unittest.TestCase):
         cands = [0.05, 0.2, 0.8]
         fit = lpfit.dorvane(x, y, cv=cands, at=[0.0])
         score = [np.mean((y - lpfit.dorvane(x, y, bandwidth=h, loo=True).level) ** 2) for h in cands]
-        self.assertEqual(list(fit.cv["score"]), score)
+        np.testing.assert_allclose(fit.cv["score"], score, rtol=1e-13)
         self.assertEqual(fit.bandwidth[0], cands[int(np.argmin(score))])
-        self.assertEqual(lpfit.dorvane(x, y, cv=4).cv["bandwidth"].shape, (4, 1))
+        grid = lpfit.dorvane(x, y, cv=5).cv["bandwidth"][:, 0] / lpfit.rule_of_thumb(x)[0]
+        np.testing.assert_allclose(grid, [0.25, 0.5, 1, 2, 4], rtol=1e-15)
 
     def test_a_candidate_that_fails_scores_infinite(self):
         # On this scale the local cubic fails at some observation with the
@@ -139,11 +140,16 @@ class Bandwidths(unittest.TestCase):
         self.assertEqual(fit.bandwidth[0], 3 * s)
 
     def test_rule_of_thumb(self):
-        X = np.column_stack([x, 10 * x])
-        h = lpfit.rule_of_thumb(X, deg=1)
+        # Silverman's 1.06 s n^(-1/5) for one regressor (c = (4/3)^(1/5)),
+        # the rate n^(-1/9) for deg 2 and 3, c = 1 for two regressors.
+        sd = np.std(x, ddof=1)
+        self.assertAlmostEqual(lpfit.rule_of_thumb(x)[0] / (sd * N ** -0.2), (4 / 3) ** 0.2, places=13)
+        self.assertAlmostEqual(lpfit.rule_of_thumb(x, deg=3)[0] / (sd * N ** (-1 / 9)), (4 / 3) ** 0.2, places=13)
+        h = lpfit.rule_of_thumb(np.column_stack([x, 10 * x]))
+        self.assertAlmostEqual(h[0] / (sd * N ** (-1 / 6)), 1.0, places=13)
         self.assertAlmostEqual(h[1] / h[0], 10.0, places=12)
-        self.assertAlmostEqual(h[0], 1.06 * min(np.std(x, ddof=1), np.subtract(*np.quantile(x, [0.75, 0.25])) / 1.349)
-                               * N ** (-1 / 6), places=14)
+        with self.assertRaisesRegex(ValueError, "a continuous regressor is constant: x2"):
+            lpfit.rule_of_thumb(np.column_stack([x, np.ones(N)]))
 
 
 class Predict(unittest.TestCase):

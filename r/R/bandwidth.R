@@ -4,19 +4,30 @@
 rule_of_thumb <- function(x, deg = 1) {
   X <- lp_matrix(x, "x", "x")
   n <- nrow(X)
+  pc <- ncol(X)
   if (n < 2 || any(!is.finite(X))) lp_stop("x needs at least two finite observations per regressor")
-  # Spread: the smaller of the standard deviation and the normal-equivalent
-  # interquartile range, so that a few outliers do not widen the windows.
   s <- apply(X, 2, function(v) {
-    iqr <- diff(quantile(v, c(0.25, 0.75), names = FALSE)) / 1.349
-    if (iqr > 0) min(sd(v), iqr) else sd(v)
+    d <- v - lp_sum(v) / n
+    sqrt(lp_sum(d * d) / (n - 1))
   })
   if (any(!(s > 0))) lp_stop("a continuous regressor is constant: %s", paste(colnames(X)[!(s > 0)], collapse = ", "))
-  stats::setNames(1.06 * s * n^(-1 / (ncol(X) + 2 * deg + 2)), colnames(X))
+  # Normal reference, c = (4 / (pc + 2))^(1 / (pc + 4)): Silverman's 1.06 s n^(-1/5)
+  # for one regressor and deg 1; the rate n^(-1 / (pc + 8)) for deg 2 and 3.
+  c <- (4 / (pc + 2))^(1 / (pc + 4))
+  rate <- n^(-1 / (pc + if (deg >= 2) 8 else 4))
+  stats::setNames(c * s * rate, colnames(X))
+}
+
+# The sum in index order in double precision, as the other front ends form
+# it (sum() and mean() accumulate in long double).
+lp_sum <- function(v) {
+  s <- 0
+  for (e in v) s <- s + e
+  s
 }
 
 # Candidate bandwidths as rows of a matrix with pc columns: a count N gives
-# N multiples of the rule of thumb from 1/4 to 2 on a geometric grid; a
+# N multiples of the rule of thumb from 1/4 to 4 on a geometric grid; a
 # vector gives one candidate per entry, recycled over the regressors; a
 # matrix or a list gives whole candidate vectors.
 lp_candidates <- function(cv, X, deg) {
@@ -28,7 +39,7 @@ lp_candidates <- function(cv, X, deg) {
     if (pc == 1) cand <- t(cand)
   } else if (is.numeric(cv) && length(cv) == 1) {
     N <- lp_count(cv, "cv (a count of candidates)", 2)
-    f <- 2^seq(-2, 1, length.out = N)
+    f <- 4^(2 * (0:(N - 1)) / (N - 1) - 1)
     cand <- outer(f, rule_of_thumb(X, deg))
   } else if (is.numeric(cv) && length(cv) >= 2) {
     cand <- t(vapply(cv, lp_bandwidth, double(pc), pc = pc))
@@ -51,7 +62,8 @@ lp_cv <- function(a, X, cv) {
     a$h <- lp_h(cand[k, ], a$q)
     r <- lp_call(a, X, loo = TRUE)
     if (r$refused) lp_refusal(a, r)
-    s <- if (r$failed == 0L) mean((a$y - r$mh[, 1])^2) else Inf
+    e <- a$y - r$mh[, 1]
+    s <- if (r$failed == 0L) lp_sum(e * e) / a$n else Inf
     if (is.finite(s)) s else Inf
   }, 0)
   if (!any(is.finite(score)))

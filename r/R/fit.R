@@ -196,7 +196,11 @@ lp_points <- function(at, xn) {
 lp_grid <- function(X, grid) {
   N <- lp_count(grid, "grid", 2)
   if (ncol(X) > 2) lp_stop("grid serves one or two continuous regressors; give at for %d", ncol(X))
-  axes <- lapply(seq_len(ncol(X)), function(k) seq(min(X[, k]), max(X[, k]), length.out = N))
+  axes <- lapply(seq_len(ncol(X)), function(k) {
+    lo <- min(X[, k])
+    hi <- max(X[, k])
+    c(lo + (hi - lo) * (0:(N - 2)) / (N - 1), hi)
+  })
   t <- as.matrix(expand.grid(axes, KEEP.OUT.ATTRS = FALSE))
   dimnames(t) <- list(NULL, colnames(X))
   t

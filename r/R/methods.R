@@ -9,8 +9,8 @@ print.lpfit <- function(x, digits = 4, rows = 6, ...) {
     title <- if (x$deg == 1) "local linear" else "local quadratic"
   cat(sprintf("%s: %s fit, n = %d, %d evaluation point%s%s\n", x$estimator, title, x$n,
               nrow(x$table), if (nrow(x$table) == 1) "" else "s", if (x$loo) " (leave-one-out)" else ""))
-  cat("bandwidth:", paste(sprintf("%s = %.4g", names(x$bandwidth), x$bandwidth), collapse = ", "),
-      if (!is.null(x$cv)) sprintf("(cross-validated over %d candidates)", nrow(x$cv)), "\n")
+  cat("bandwidth: ", paste(sprintf("%s = %.4g", names(x$bandwidth), x$bandwidth), collapse = ", "),
+      if (!is.null(x$cv)) sprintf(" (cross-validated over %d candidates)", nrow(x$cv)), "\n", sep = "")
   if (length(x$failed)) cat(sprintf("failed points (NaN): %s\n", paste(x$failed, collapse = " ")))
   if (length(x$skipped)) cat(sprintf("points not computed: %d to %d\n", x$skipped[1], x$skipped[length(x$skipped)]))
   shown <- utils_head(x$table, rows)

@@ -33,15 +33,17 @@ lp_result <- function(estimator, call, a, run, X, D, y, t, h, loo, conf, scores)
   }
 
   # Pointwise asymptotic band of the local linear fit with one continuous
-  # regressor: level -/+ z * sqrt(var * R(K) / (n h f)), R(K) = 1/(2 sqrt(pi))
-  # for the Gaussian kernel; the smoothing bias is ignored.
+  # regressor and no dummies: level -/+ z sqrt(var R(K) / (n h f)),
+  # R(K) = 1/(2 sqrt(pi)) for the Gaussian kernel; the smoothing bias is
+  # ignored, so it covers E[level], and it is NaN where var < 0.
   ci <- NULL
-  if (estimator == "dorvane" && a$deg == 1 && a$pc == 1 && a$vol) {
-    z <- qnorm(1 - (1 - conf) / 2)
+  if (estimator == "dorvane" && a$deg == 1 && a$pc == 1 && a$q == 0 && a$vol) {
+    z <- -qnorm((1 - conf) / 2)
     v <- fit$var
-    se <- sqrt(pmax(v, 0) / (2 * sqrt(pi)) / (a$n * h[1] * fit$density))
-    se[!(v >= 0)] <- NaN
-    ci <- cbind(ci_lower = fit$level - z * se, ci_upper = fit$level + z * se)
+    half <- rep(NaN, length(v))
+    ok <- !is.na(v) & v >= 0
+    half[ok] <- z * sqrt(v[ok] * (1 / (2 * sqrt(pi))) / (a$n * h[1] * fit$density[ok]))
+    ci <- cbind(ci_lower = fit$level - half, ci_upper = fit$level + half)
     fit$ci <- ci
   }
 

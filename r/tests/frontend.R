@@ -84,9 +84,16 @@ stopifnot(length(loo$failed) == 1, length(loo$skipped) == 40 - loo$failed,
 cands <- c(0.05, 0.2, 0.8)
 fit <- dorvane(x, y, cv = cands, at = 0)
 score <- sapply(cands, function(h) mean((y - dorvane(x, y, bandwidth = h, loo = TRUE)$level)^2))
-stopifnot(isTRUE(all.equal(fit$cv$score, score, tolerance = 0)),
+stopifnot(isTRUE(all.equal(fit$cv$score, score, tolerance = 1e-13)),
           fit$bandwidth == cands[which.min(score)])
-stopifnot(nrow(dorvane(x, y, cv = 4)$cv) == 4)
+stopifnot(isTRUE(all.equal(dorvane(x, y, cv = 5)$cv$x / rule_of_thumb(x), c(0.25, 0.5, 1, 2, 4), tolerance = 1e-15)))
+
+# Rule of thumb: Silverman's 1.06 s n^(-1/5) for one regressor, the rate
+# n^(-1/9) for deg 2 and 3, c = 1 for two regressors.
+stopifnot(isTRUE(all.equal(unname(rule_of_thumb(x)), (4 / 3)^0.2 * sd(x) * n^-0.2, tolerance = 1e-13)),
+          isTRUE(all.equal(unname(rule_of_thumb(x, 3)), (4 / 3)^0.2 * sd(x) * n^(-1 / 9), tolerance = 1e-13)),
+          isTRUE(all.equal(unname(rule_of_thumb(cbind(x, 10 * x))), c(1, 10) * sd(x) * n^(-1 / 6), tolerance = 1e-13)))
+expect_error(rule_of_thumb(cbind(a = x, b = 1)), "a continuous regressor is constant: b")
 
 # predict fits again at new points with the chosen bandwidth.
 fit <- dorvane(x, y, bandwidth = 0.3, vol = TRUE)
