@@ -53,12 +53,15 @@ plot.lpfit <- function(x, y, ...) {
   on.exit(par(old))
   layout(matrix(1:2, 2), heights = c(2, 1))
   par(mar = c(2, 4.5, 2, 1))
-  ylim <- range(x$data$y, level, finite = TRUE)
+  # Both panels span the evaluation points, the scatter the data among them.
+  xlim <- range(t)
+  inside <- x$data$x[, 1] >= xlim[1] & x$data$x[, 1] <= xlim[2]
+  ylim <- range(x$data$y[inside], level, finite = TRUE)
   if (x$vol) {
     s <- sqrt(pmax(x$var[o], 0))
     ylim <- range(ylim, level - 2 * s, level + 2 * s, finite = TRUE)
   }
-  plot(x$data$x[, 1], x$data$y, pch = 16, cex = 0.4, col = adjustcolor("grey40", 0.5), ylim = ylim,
+  plot(x$data$x[, 1], x$data$y, pch = 16, cex = 0.4, col = adjustcolor("grey40", 0.5), xlim = xlim, ylim = ylim,
        xlab = "", ylab = "response", main = sprintf("%s fit, h = %.4g", x$estimator, x$bandwidth[1]), ...)
   labels <- "fit"
   styles <- list(lty = 1, col = "black")
@@ -79,6 +82,6 @@ plot.lpfit <- function(x, y, ...) {
   legend("topleft", legend = labels, lty = styles$lty, col = styles$col, lwd = 2,
          pch = ifelse(is.na(styles$lty), 15, NA), bty = "n", cex = 0.8)
   par(mar = c(4, 4.5, 0.5, 1))
-  plot(t, x$density[o], type = "l", xlab = name, ylab = "density")
+  plot(t, x$density[o], type = "l", xlim = xlim, xlab = name, ylab = "density")
   invisible(x)
 }
