@@ -70,7 +70,7 @@ def _libraries(work: Path) -> Path:
                            "or build from the project's source tree")
     build = work / "cmake"
     for cmd in (["cmake", "-S", str(source), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                 "-DLP_TESTS=OFF", "-DLP_BENCH=OFF"],
+                 "-DLP_TESTS=OFF", "-DLP_BENCH=OFF", "-DLP_CLI=OFF"],
                 ["cmake", "--build", str(build), "--target", *LIBRARIES, "--parallel", "2"]):
         done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         if done.returncode != 0:

@@ -137,7 +137,7 @@ def rule_of_thumb(x: ArrayLike, deg: int = 1) -> np.ndarray:
 _TITLES = {"dorvane": "local linear", "tremsal": "local cubic",
            "locparg": "local quadratic with third-order terms", "locpa2g": "local quadratic with cross products"}
 
-@dataclass
+@dataclass(repr=False)
 class Fit:
     """The result of a fit.
 
@@ -258,6 +258,8 @@ class Fit:
         if m > shown:
             lines.append(f"... {m - shown} more rows")
         return "\n".join(lines)
+
+    __repr__ = __str__
 
 
 def _result(estimator: str, b: _core.Block, r: _core.Run, messages: List[str], t: np.ndarray, X: np.ndarray,
