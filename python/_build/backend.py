@@ -11,7 +11,6 @@ import base64
 import hashlib
 import io
 import os
-import shutil
 import subprocess
 import sys
 import sysconfig
