@@ -73,72 +73,85 @@ def data(pc):
     return X, Y, (T2 if pc == 2 else T1.reshape(-1, 1))
 
 
-def same_table(case, names, table, want, title):
+def same_table(case, got, want, title):
     """Bit for bit, but for the confidence band: its normal quantile comes from
     each platform's own routine (R's qnorm and Python's NormalDist give the
     same double, the command-line tool's is 3 units in the last place away),
     so the band agrees to rounding."""
-    case.assertEqual(names, list(want))
-    for k, name in enumerate(names):
+    case.assertEqual(list(got), list(want), f"{title}: columns")
+    for name, column in want.items():
         if name.startswith("ci_"):
-            near(case, table[k], want[name], f"{title}: {name}", rtol=1e-15)
+            near(case, got[name], column, f"{title}: {name}", rtol=1e-15)
         else:
-            same_bits(case, table[k], want[name], f"{title}: {name}")
+            same_bits(case, got[name], column, f"{title}: {name}")
 
 
-def python_table(estimator, pc, kw):
+def python_table(estimator, pc, r_args, kw, work):
     X, Y, at = data(pc)
     names = ["lag1", "lag2"][:pc]
     return getattr(lpfit, estimator)(dict(zip(names, X.T)), Y, at=dict(zip(names, at.T)), **kw).table
 
 
-@unittest.skipUnless(r_available(), "the R package lpfit is not installed (set LPFIT_R_LIBS)")
-class RAgainstPython(unittest.TestCase):
-    def test_same_tables(self):
-        for title, estimator, pc, r_args, kw in CASES:
-            with self.subTest(title), tempfile.TemporaryDirectory() as d:
-                X, Y, at = data(pc)
-                for name, a in (("x", X), ("y", Y), ("at", at)):
-                    np.asarray(a, dtype="<f8").ravel(order="F").tofile(Path(d) / name)
-                script = Path(d) / "fit.R"
-                script.write_text(R_SCRIPT % (estimator, r_args))
-                done = subprocess.run(["Rscript", str(script), d, str(Y.size), str(at.shape[0]), str(pc)],
-                                      env=dict(os.environ, R_LIBS=r_library()), capture_output=True, text=True)
-                self.assertEqual(done.returncode, 0, done.stderr)
-                names = (Path(d) / "names").read_text().split()
-                table = np.fromfile(Path(d) / "table", dtype="<f8").reshape((len(names), -1))
-                same_table(self, names, table, python_table(estimator, pc, kw), title)
+def r_table(estimator, pc, r_args, kw, work):
+    """The R package's table, with the data and results passed as raw doubles."""
+    X, Y, at = data(pc)
+    for name, a in (("x", X), ("y", Y), ("at", at)):
+        np.asarray(a, dtype="<f8").ravel(order="F").tofile(work / name)
+    (work / "fit.R").write_text(R_SCRIPT % (estimator, r_args))
+    done = subprocess.run(["Rscript", str(work / "fit.R"), str(work), str(Y.size), str(at.shape[0]), str(pc)],
+                          env=dict(os.environ, R_LIBS=r_library()), capture_output=True, text=True)
+    if done.returncode != 0:
+        raise AssertionError(done.stderr)
+    names = (work / "names").read_text().split()
+    table = np.fromfile(work / "table", dtype="<f8").reshape((len(names), -1))
+    return dict(zip(names, table))
 
 
-@unittest.skipUnless(cli_path().is_file(), f"the command-line tool {cli_path()} has not been built")
-class CommandLineAgainstPython(unittest.TestCase):
-    def test_same_tables(self):
-        for title, estimator, pc, _, kw in CASES:
-            with self.subTest(title), tempfile.TemporaryDirectory() as d:
-                X, Y, at = data(pc)
-                names = ["lag1", "lag2"][:pc]
-                csv, points = Path(d) / "data.csv", Path(d) / "at.csv"
-                with open(csv, "w") as f:
-                    f.write(",".join(["ret"] + names) + "\n")
-                    for row in np.column_stack([Y, X]):
-                        f.write(",".join("%.17g" % v for v in row) + "\n")
-                with open(points, "w") as f:
-                    f.write(",".join(names) + "\n")
-                    for row in at:
-                        f.write(",".join("%.17g" % v for v in row) + "\n")
-                cmd = [str(cli_path()), estimator, str(csv), "--y", "ret", "--x", ",".join(names),
-                       "--at", str(points), "--threads", "1"]
-                for k, v in kw.items():
-                    if v is True:
-                        cmd.append(f"--{k}")
-                    else:
-                        cmd += [f"--{k}", ",".join(map(str, np.atleast_1d(v)))]
-                done = subprocess.run(cmd, capture_output=True, text=True)
-                self.assertEqual(done.returncode, 0, f"{' '.join(cmd)}\n{done.stderr}")
-                lines = done.stdout.strip().splitlines()
-                header = lines[0].split(",")
-                table = np.array([[float(v) for v in line.split(",")] for line in lines[1:]]).T
-                same_table(self, header, table, python_table(estimator, pc, kw), title)
+def cli_table(estimator, pc, r_args, kw, work):
+    """The command-line tool's table, from CSV files written with %.17g."""
+    X, Y, at = data(pc)
+    names = ["lag1", "lag2"][:pc]
+    for path, header, rows in ((work / "data.csv", ["ret"] + names, np.column_stack([Y, X])),
+                               (work / "at.csv", names, at)):
+        with open(path, "w") as f:
+            f.write(",".join(header) + "\n")
+            for row in rows:
+                f.write(",".join("%.17g" % v for v in row) + "\n")
+    cmd = [str(cli_path()), estimator, str(work / "data.csv"), "--y", "ret", "--x", ",".join(names),
+           "--at", str(work / "at.csv"), "--threads", "1"]
+    for k, v in kw.items():
+        cmd += [f"--{k}"] if v is True else [f"--{k}", ",".join(map(str, np.atleast_1d(v)))]
+    done = subprocess.run(cmd, capture_output=True, text=True)
+    if done.returncode != 0:
+        raise AssertionError(f"{' '.join(cmd)}\n{done.stderr}")
+    lines = done.stdout.strip().splitlines()
+    table = np.array([[float(v) for v in line.split(",")] for line in lines[1:]]).T
+    return dict(zip(lines[0].split(","), table))
+
+
+HAVE_R = r_available()
+HAVE_CLI = cli_path().is_file()
+NO_R = "the R package lpfit is not installed (set LPFIT_R_LIBS)"
+NO_CLI = f"the command-line tool {cli_path()} has not been built"
+
+
+class SameTables(unittest.TestCase):
+    def compare(self, first, second):
+        for case in CASES:
+            with self.subTest(case[0]), tempfile.TemporaryDirectory() as a, tempfile.TemporaryDirectory() as b:
+                same_table(self, first(*case[1:], Path(a)), second(*case[1:], Path(b)), case[0])
+
+    @unittest.skipUnless(HAVE_R, NO_R)
+    def test_r_equals_python(self):
+        self.compare(r_table, python_table)
+
+    @unittest.skipUnless(HAVE_CLI, NO_CLI)
+    def test_command_line_equals_python(self):
+        self.compare(cli_table, python_table)
+
+    @unittest.skipUnless(HAVE_R and HAVE_CLI, NO_CLI if HAVE_R else NO_R)
+    def test_r_equals_command_line(self):
+        self.compare(r_table, cli_table)
 
 
 if __name__ == "__main__":
