@@ -13,7 +13,7 @@ import sys
 import tempfile
 import threading
 from pathlib import Path
-from typing import Dict, List, Optional
+from typing import Any, Dict, List, Optional
 
 LIBRARIES = {"dorvane": "Dorvane", "tremsal": "Tremsal", "locparg": "Tremsal", "locpa2g": "Tremsal"}
 SUFFIX = ".dll" if sys.platform == "win32" else ".so"
@@ -21,6 +21,7 @@ SUFFIX = ".dll" if sys.platform == "win32" else ".so"
 _lock = threading.Lock()
 _libc = ctypes.CDLL(None)
 _loaded: Dict[str, ctypes.CDLL] = {}
+_functions: Dict[str, Any] = {}
 
 
 def library_dirs() -> List[Path]:
@@ -51,16 +52,18 @@ def export(estimator: str):
     ctypes releases the global interpreter lock for the whole call, so calls
     from several threads run at the same time.
     """
-    lib_name = LIBRARIES[estimator]
     with _lock:
-        lib = _loaded.get(lib_name)
-        if lib is None:
-            lib = _loaded[lib_name] = _load(lib_name)
-    f = getattr(lib, estimator)
-    nargs = 16 if estimator in ("locparg", "locpa2g") else 15
-    f.argtypes = [ctypes.POINTER(ctypes.c_double)] * nargs
-    f.restype = ctypes.c_int
-    return f
+        f = _functions.get(estimator)
+        if f is None:
+            lib_name = LIBRARIES[estimator]
+            lib = _loaded.get(lib_name)
+            if lib is None:
+                lib = _loaded[lib_name] = _load(lib_name)
+            f = getattr(lib, estimator)
+            f.argtypes = [ctypes.POINTER(ctypes.c_double)] * (16 if estimator in ("locparg", "locpa2g") else 15)
+            f.restype = ctypes.c_int
+            _functions[estimator] = f
+        return f
 
 
 class Capture:
