@@ -87,6 +87,8 @@ def _points(at: ArrayLike, xn: List[str]) -> np.ndarray:
         if all(k in names for k in xn):
             t = t[:, [names.index(k) for k in xn]]
     else:
+        if np.ndim(at) == 0:
+            at = [at]
         t, _ = _matrix(at, "at", "x")
         # A 1-d array is the points of one regressor, or one point of several.
         if np.ndim(at) == 1 and pc > 1:
