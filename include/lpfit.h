@@ -25,11 +25,17 @@
 #ifndef LPFIT_H
 #define LPFIT_H
 
+/* The libraries' own build defines LPFIT_API to export these functions. */
+#ifndef LPFIT_API
 #if defined(_WIN32)
 #define LPFIT_API __declspec(dllimport)
-#define LPFIT_CALL __cdecl
 #else
 #define LPFIT_API
+#endif
+#endif
+#if defined(_WIN32)
+#define LPFIT_CALL __cdecl
+#else
 #define LPFIT_CALL
 #endif
 
