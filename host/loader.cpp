@@ -33,9 +33,17 @@ bool Library::exports(const std::string& name) const { return dlsym(handle, name
 
 namespace {
 
-// The integer a library reads from a host double (truncation toward zero),
-// for sizes that are known to be moderate.
-long long whole(double v) { return std::isfinite(v) ? static_cast<long long>(std::trunc(v)) : 0; }
+// The integer a library reads from a host double: truncation toward zero,
+// then the low 32 bits (NaN and the infinities read as 0). Any double gives
+// a count whose products with another stay within 64 bits.
+long long whole(double v)
+{
+    if (!std::isfinite(v)) return 0;
+    double r = std::fmod(std::trunc(v), 4294967296.0);  // exact
+    if (r < 0) r += 4294967296.0;
+    const auto low = static_cast<long long>(r);
+    return low < 2147483648LL ? low : low - 4294967296LL;
+}
 
 long long continuous(const Problem& pr)
 {

@@ -135,3 +135,18 @@ TEST(BadInput, EachKindGetsOneRefusalAndUntouchedOutputs)
         << "README.md's table of bad arguments is out of date; rewrite it with\n"
            "  LP_UPDATE_README=1 build/tests/export_tests --gtest_filter=BadInput.*";
 }
+
+// Regression: the host layer sized the outputs of deg = -2^63 by a 64-bit
+// product that overflowed. It now reads every count as the libraries do.
+TEST(BadInput, HostLayerSizesExtremeScalarsAsTheLibrariesReadThem)
+{
+    host::Problem pr = random_problem(20, 2, 2, 3, 9);
+    pr.deg = -9223372036854775808.0;  // reads as 0
+    EXPECT_EQ(host::output_columns("dorvane", pr), 1);
+    pr.deg = 4294967296.0 + 3;  // reads as 3
+    EXPECT_EQ(host::output_columns("tremsal", pr), 7);
+    pr.m = 4294967296.0 + 2, pr.grp[0] = 1e300, pr.grp[1] = 1;  // m reads as 2, 1e300 as 0
+    EXPECT_EQ(host::density_size(pr), 2u);
+    pr.grp[0] = -4294967293.0;  // reads as 3
+    EXPECT_EQ(host::density_size(pr), 8u);
+}
