@@ -2,7 +2,7 @@
 // of today's log return on yesterday's, with the conditional variance and the
 // kernel density of yesterday's return split into the five weekdays.
 //
-// Usage: example [data.csv [Dorvane.so]]
+// Usage: example [data.csv [Dorvane.so | Dorvane.dll]]
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -11,10 +11,16 @@
 
 namespace {
 
+#if defined(_WIN32)
+const char library_file[] = "Dorvane.dll";
+#else
+const char library_file[] = "Dorvane.so";
+#endif
+
 std::string beside_executable(const char* argv0, const std::string& file)
 {
     const std::string self(argv0);
-    const auto slash = self.rfind('/');
+    const auto slash = self.find_last_of("/\\");
     return slash == std::string::npos ? file : self.substr(0, slash + 1) + file;
 }
 
@@ -24,7 +30,7 @@ int main(int argc, char** argv)
 {
     try {
         const std::string data = argc > 1 ? argv[1] : "data/eustock.csv";
-        const std::string lib_path = argc > 2 ? argv[2] : beside_executable(argv[0], "Dorvane.so");
+        const std::string lib_path = argc > 2 ? argv[2] : beside_executable(argv[0], library_file);
         const host::Table tab = host::read_csv(data);
         const std::vector<double>& dax = tab.column("DAX");
 
