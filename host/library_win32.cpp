@@ -4,7 +4,6 @@
 // A bare name such as "Dorvane.dll" is found by the loader's own search, which
 // starts in the directory of the host executable; a path is loaded as given.
 // Paths are UTF-8 and reach the loader as UTF-16.
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <cstdio>
