@@ -83,6 +83,7 @@ StdoutCapture::StdoutCapture()
     if (file == nullptr) throw std::runtime_error("cannot open a temporary file");
     saved = dup(STDOUT_FILENO);
     if (saved < 0 || dup2(fileno(file), STDOUT_FILENO) < 0) {
+        if (saved >= 0) close(saved);
         std::fclose(file);
         throw std::runtime_error("cannot redirect standard output");
     }
