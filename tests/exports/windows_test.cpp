@@ -43,6 +43,35 @@ TEST(WindowsHost, MissingDllIsAnErrorNamingIt)
     }
 }
 
+TEST(WindowsHost, PathsAreUtf8)
+{
+    // A copy of Dorvane.dll, beside this program, in a directory whose name is
+    // not ASCII: "lp-\u00e9t\u00e9".
+    wchar_t self[MAX_PATH];
+    const DWORD len = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(len > 0 && len < MAX_PATH);
+    std::wstring here(self, len);
+    here.erase(here.find_last_of(L"\\/") + 1);
+    const std::wstring dir = here + L"lp-\u00e9t\u00e9", copy = dir + L"\\Dorvane.dll";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    struct Removal {
+        const std::wstring &file, &dir;
+        ~Removal()
+        {
+            DeleteFileW(file.c_str());
+            RemoveDirectoryW(dir.c_str());
+        }
+    } removal{copy, dir};
+    ASSERT_TRUE(CopyFileW((here + L"Dorvane.dll").c_str(), copy.c_str(), FALSE));
+
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, copy.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, copy.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
+    utf8.pop_back();
+    const host::Library lib(utf8);
+    EXPECT_TRUE(lib.exports("dorvane"));
+}
+
 TEST(WindowsHost, LoadingAgainAfterUnloadingGivesTheSameNumbers)
 {
     const host::Problem pr = random_problem(60, 1, 1, 5, 41);
