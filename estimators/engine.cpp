@@ -8,11 +8,11 @@
 //   beta = ZWZ⁻¹ ZWy,   gamma = ZWZ⁻¹ ZWy2,
 //
 // except that the three intercept sums ZWZ(0,0), ZWy(0) and ZWy2(0) run over
-// the first nr observations only. Every sum adds its terms in increasing
-// observation order; the engine walks the observations once and updates all
-// sums of an observation together, which keeps that order for each of them.
-// Each product is formed as (Z(i,a)·w_i)·Z(i,b), and s = (Z(i,c)·w_i)·y_i for
-// the right-hand sides, so results are reproducible bit for bit.
+// the first nr observations only. The points go through the batch kernels
+// several at a time, one per vector lane (batch.h); a point's sums do not
+// depend on its lane or its companions, so every output is what one point
+// alone would give, bit for bit. The rest of each point, from its density to
+// its outputs, is finished one point at a time in point order.
 //
 // gamma estimates E[y²|t]; the conditional variance Var[y|t] = E[y²|t] -
 // E[y|t]² and its derivatives follow column by column from the layout:
@@ -20,15 +20,22 @@
 //   first order    gamma_c - 2·beta_0·beta_c
 //   square of a    2·gamma_c - 4·beta_c·beta_0 - 2·beta_a²
 //   cube, cross    gamma_c as the fit gives it.
+//
+// Storage: everything a call works in is taken before anything is written,
+// and nothing is taken afterwards, so that a shortage is always a refusal
+// with every output untouched.
 #include <algorithm>
+#include <initializer_list>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
 
+#include "estimators/batch.h"
 #include "estimators/frame.h"
 #include "matrix/Matrix"
+#include "numeric/numeric.h"
 
 namespace lp {
 
@@ -43,94 +50,177 @@ const char dummy_warning[] =
     "checked if the regressor matrix\n"
     "contains dummies \n";
 
-// An owned array of doubles from the free store, null when it cannot be had.
-std::unique_ptr<double[]> scratch(int count)
-{
-    return std::unique_ptr<double[]>(new (std::nothrow) double[count > 0 ? count : 1]);
-}
+// No batch is wider than this many points.
+constexpr int max_width = 8;
 
-// Everything one call works in, taken once before any output is written.
-struct Work {
-    explicit Work(const Args& a, int B)
-        : u(scratch(a.pc)), centre(scratch(a.pc)), w(scratch(a.n)), z(scratch(B)), ZWZ(B, B, std::nothrow),
-          ZWy(B, 1, std::nothrow), ZWy2(B, 1, std::nothrow), Q(1), beta(1), gamma(1)
+// The batch kernels of a path, the preferred instruction set first.
+struct KernelSet {
+    Kernel k[4];
+    int count = 0;
+
+    explicit KernelSet(Path path)
     {
+        if (path == Path::widest) path = widest_path();
+        switch (path) {
+        case Path::widest:
+        case Path::avx512:
+            add(kernel_avx512());
+            [[fallthrough]];
+        case Path::avx2:
+            add(kernel_avx2());
+            [[fallthrough]];
+        case Path::sse2: add(kernel_sse2()); [[fallthrough]];
+        case Path::scalar: add(kernel_scalar());
+        }
     }
-    bool complete() const { return u && centre && w && z && !ZWZ.empty() && !ZWy.empty() && !ZWy2.empty(); }
-
-    std::unique_ptr<double[]> u;       // scaled differences (x_i - t_j)/h of one observation
-    std::unique_ptr<double[]> centre;  // the continuous coordinates of the evaluation point
-    std::unique_ptr<double[]> w;  // kernel weights of all observations at the point
-    std::unique_ptr<double[]> z;  // the design row Z(i, ·) of one observation
-    Matrix ZWZ, ZWy, ZWy2;        // moments of the point; ZWZ becomes invZWZ
-    Matrix Q, beta, gamma;        // check product ZWZ·invZWZ and the two fits
+    void add(const Kernel& kern)
+    {
+        if (kern.width > 0) k[count++] = kern;
+    }
+    int widest() const
+    {
+        int w = 1;
+        for (int i = 0; i < count; ++i) w = std::max(w, k[i].width);
+        return w;
+    }
+    // The kernel for the next batch when `left` points remain: the widest
+    // while they fill it, then the narrowest that takes them all.
+    const Kernel& pick(int left) const
+    {
+        int best = 0;
+        for (int i = 1; i < count; ++i) {
+            const bool fits = k[i].width >= left, best_fits = k[best].width >= left;
+            if (fits ? !best_fits || k[i].width < k[best].width : !best_fits && k[i].width > k[best].width)
+                best = i;
+        }
+        return k[best];
+    }
 };
 
-// Sums the moments ZWZ, ZWy and, when asked, ZWy2 of point j from the weights.
-void moments(const Args& a, const Layout& lay, int j, bool second, Work& k)
-{
-    const int B = lay.size(), p = a.p, pc = a.pc;
-    const std::ptrdiff_t n = a.n;
-    double* __restrict S = k.ZWZ.elem_ptr(0);  // summed into the lower triangle, mirrored below
-    double* __restrict Sy = k.ZWy.elem_ptr(0);
-    double* __restrict Sy2 = k.ZWy2.elem_ptr(0);
-    double* __restrict z = k.z.get();
-    double* __restrict centre = k.centre.get();
-    const double* __restrict w = k.w.get();
-    const double* __restrict x = a.x;
-    const double* __restrict y = a.y;
-    std::fill(S, S + static_cast<std::ptrdiff_t>(B) * B, 0.0);
-    std::fill(Sy, Sy + B, 0.0);
-    std::fill(Sy2, Sy2 + B, 0.0);
-    for (int r = 0; r < pc; ++r) centre[r] = a.t[j + static_cast<std::ptrdiff_t>(r) * a.m];
+// Group slots of the batch kernels: every group when there are at most n,
+// else one slot per observation (only n groups can receive weight).
+std::int64_t group_slots(const Args& a) { return a.K >= 2 ? std::min<std::int64_t>(a.K, a.n) : 0; }
 
-    z[0] = 1.0;
-    for (int i = 0; i < a.n; ++i) {
-        const double wi = w[i], yi = y[i];
+// Storage for the batch kernels, aligned for their widest vectors.
+constexpr std::align_val_t vector_alignment{64};
+struct AlignedDelete {
+    void operator()(double* p) const { ::operator delete[](p, vector_alignment); }
+};
 
-        // Design row of observation i at point j: the centred continuous
-        // regressors, the dummies, then each higher column as the product of
-        // two earlier ones.
-        for (int r = 0; r < pc; ++r) z[1 + r] = x[i + r * n] - centre[r];
-        for (int r = pc; r < p; ++r) z[1 + r] = x[i + r * n];
-        for (int c = p + 1; c < B; ++c) z[c] = z[lay[c].a] * z[lay[c].b];
+// Everything one call works in.
+struct Work {
+    int B = 0, W = 0, slots = 0;  // W: the widest batch
+    std::unique_ptr<double[], AlignedDelete> lanes;  // t, j, dens, cells, acc, z of a batch
+    std::unique_ptr<int[]> factors;   // fa and fb of the design columns
+    std::unique_ptr<Divisor[]> h;     // the bandwidths as divisors
+    std::unique_ptr<double[]> lu_block;
+    LuWork lu;
+    Matrix ZWZ, inv, P, ZWy, ZWy2, beta, gamma;  // P = ZWZ·invZWZ, the check product
 
-        // Intercept sums over the first nr observations.
-        if (i < a.nr) {
-            S[0] += wi;
-            const double s = (z[0] * wi) * yi;
-            Sy[0] += s;
-            if (second) Sy2[0] += s * yi;
-        }
-        // All other sums over every observation.
-        for (int c = 1; c < B; ++c) {
-            const double zw = z[c] * wi;
-            const double s = zw * yi;
-            Sy[c] += s;
-            if (second) Sy2[c] += s * yi;
-            double* __restrict Sc = S + static_cast<std::ptrdiff_t>(c) * B;  // column c: ZWZ(b, c), b >= c
-            S[c] += zw;                                                       // ZWZ(c, 0)
-            for (int b = c; b < B; ++b) Sc[b] += zw * z[b];
-        }
+    // Points the lane blocks of T into `lanes` for batches of `width`
+    // points; the block holds them for the widest batch.
+    void lay_out(BatchTask& T, int width) const
+    {
+        const std::ptrdiff_t w = width;
+        T.width = width;
+        double* base = lanes.get();
+        T.t = base;
+        base += static_cast<std::ptrdiff_t>(T.pc) * w;
+        T.j = base;
+        base += w;
+        T.dens = base;
+        base += w;
+        T.cells = base;
+        base += slots * w;
+        T.acc = base;
+        base += accumulators(B) * w;
+        T.z = base;
     }
 
-    // Mirror the lower triangle into the upper one.
-    for (int c = 0; c < B; ++c)
-        for (int b = c + 1; b < B; ++b)
-            S[c + static_cast<std::ptrdiff_t>(b) * B] = S[b + static_cast<std::ptrdiff_t>(c) * B];
+    bool take(const Args& a, const Layout& lay, int width)
+    {
+        B = lay.size();
+        W = width;
+        slots = static_cast<int>(group_slots(a));
+        const std::size_t count = (static_cast<std::size_t>(a.pc) + 3 + slots + accumulators(B) + scratch(B, a.pc)) *
+                                  static_cast<std::size_t>(W);
+        lanes.reset(new (vector_alignment, std::nothrow) double[count]);
+        factors.reset(new (std::nothrow) int[2 * static_cast<std::size_t>(B)]);
+        h.reset(new (std::nothrow) Divisor[a.pc]);
+        const std::size_t lu_bytes = LuWork::bytes(B);
+        lu_block.reset(new (std::nothrow) double[lu_bytes / sizeof(double) + 1]);
+        if (!lanes || !factors || !h || !lu_block) return false;
+        lu.place(lu_block.get(), B);
+        for (Matrix* M : {&ZWZ, &inv, &P}) *M = Matrix(B, B, std::nothrow);
+        for (Matrix* M : {&ZWy, &ZWy2, &beta, &gamma}) *M = Matrix(B, 1, std::nothrow);
+        for (const Matrix* M : {&ZWZ, &inv, &P, &ZWy, &ZWy2, &beta, &gamma})
+            if (M->empty()) return false;
+        return true;
+    }
+};
+
+// The group of slot s, and the slot of group g (-1 when it has none).
+std::int64_t group_of(const Args& a, int s)
+{
+    return a.K <= a.n ? s : (s + static_cast<std::int64_t>(a.phase) - 1) % a.K;
+}
+std::int64_t slot_of(const Args& a, std::int64_t g)
+{
+    if (a.K <= a.n) return g;
+    const std::int64_t i = ((g - (a.phase - 1)) % a.K + a.K) % a.K;
+    return i < a.n ? i : -1;
 }
 
-// Replaces ZWZ by its inverse and returns S = |sum of the off-diagonal entries
-// of ZWZ·invZWZ|, 0 for an exact inverse. NaN when the inverse is not finite.
+// Loads the batch of points j0 .. j0 + count - 1 into the kernel's lanes:
+// their coordinates, indices and the host's densities, which the kernel adds
+// to. Padding lanes repeat the last point and keep their sums to themselves.
+void load_batch(const Args& a, const BatchTask& T, int j0, int count)
+{
+    const int W = T.width;
+    const std::ptrdiff_t m = a.m;
+    for (int l = 0; l < W; ++l) {
+        const int q = std::min(l, count - 1);
+        for (int c = 0; c < a.pc; ++c) T.t[static_cast<std::ptrdiff_t>(c) * W + l] = a.t[j0 + q + c * m];
+        T.j[l] = l < count ? j0 + l : -1.0;
+        T.dens[l] = l < count && a.K < 2 ? a.fh[j0 + l] : 0.0;
+        for (int s = 0; s < T.slots; ++s)
+            T.cells[static_cast<std::ptrdiff_t>(s) * W + l] =
+                l < count ? a.fh[j0 + l + (group_of(a, s) + 1) * m] : 0.0;
+    }
+}
+
+// The density of point j from lane q: the plain sum, or the group cells
+// scaled by grp[0] and their total divided by it.
+void store_density(const Args& a, const BatchTask& T, int q, int j)
+{
+    const std::ptrdiff_t m = a.m;
+    double* fj = a.fh + j;  // fj[0]: density; fj[(g + 1)·m]: group g
+    if (a.K < 2) {
+        fj[0] = T.dens[q];
+        return;
+    }
+    const double scale = a.grp[0];
+    for (std::int64_t g = 0; g < a.K; ++g) {
+        const std::int64_t s = slot_of(a, g);
+        const double sum = s >= 0 ? T.cells[s * T.width + q] : fj[(g + 1) * m];
+        fj[(g + 1) * m] = sum * scale;
+    }
+    for (std::int64_t g = 0; g < a.K; ++g) fj[0] = fj[0] + fj[(g + 1) * m];
+    fj[0] = fj[0] / scale;
+}
+
+// Replaces nothing: ZWZ stays, inv becomes its inverse and P = ZWZ·inv.
+// Returns S = |sum of the off-diagonal entries of P|, 0 for an exact inverse,
+// NaN when the inverse is not finite.
 double invert_and_check(Work& k)
 {
-    k.Q = k.ZWZ;
-    k.ZWZ.inverse();
-    k.Q.mult(k.ZWZ);
-    const int B = k.Q.get_rows();
+    k.inv.inverse(k.ZWZ, k.lu);
+    k.P.mult(k.ZWZ, k.inv);
+    const int B = k.B;
+    const double* P = k.P.elem_ptr(0);
     double S = 0.0;
     for (int r = 0; r < B; ++r)
-        for (int c = r + 1; c < B; ++c) S = (k.Q(r, c) + k.Q(c, r)) + S;
+        for (int c = r + 1; c < B; ++c) S = (P[r + c * B] + P[c + r * B]) + S;
     return std::fabs(S);
 }
 
@@ -174,32 +264,42 @@ void store(const Args& a, const Layout& lay, int j, const Work& k)
     }
 }
 
-// Fits point j. Returns false, with invZWZ's check sum in S, when the
-// conditioning test fails.
-bool fit_point(const Args& a, const Layout& lay, int j, double norm, Work& k, double& S)
-{
-    kernel_stage(a, j, norm, k.u.get(), k.w.get());
-    moments(a, lay, j, a.vol != 0, k);
-    S = invert_and_check(k);
-    if (S > 100000.0) return false;
-
-    k.beta = k.ZWZ;
-    k.beta.mult(k.ZWy);
-    if (a.vol != 0) {
-        if (a.pc < a.p) std::printf("%s", dummy_warning);
-        k.gamma = k.ZWZ;
-        k.gamma.mult(k.ZWy2);
-    }
-    store(a, lay, j, k);
-    return true;
-}
-
 }  // namespace
 
-int fit(const Args& a, const Layout& lay)
+void make_divisor(double b, Divisor& d)
 {
-    Work k(a, lay.size());
-    if (!k.complete()) {
+    // The reciprocal path is proven for |a| and |a/b| in [2^-900, 2^900],
+    // where no product or remainder leaves the normal range.
+    const double mag = std::fabs(b);
+    const bool served = mag >= 0x1p-500 && mag <= 0x1p500;
+    d.b = b;
+    d.y = 1.0 / b;
+    d.lo = served ? 0x1p-900 * std::max(1.0, 2.0 * mag) : std::numeric_limits<double>::infinity();
+    d.hi = served ? 0x1p900 * std::min(1.0, 0.5 * mag) : 0.0;
+}
+
+double call_bytes(const Args& a, std::int64_t B)
+{
+    // Computed in floating point, which cannot overflow for any int counts.
+    const double b = static_cast<double>(B), pc = a.pc, W = max_width;
+    const double slots = static_cast<double>(group_slots(a));
+    const double doubles = (pc + 3 + slots + (b * (b + 1) / 2 + 2 * b) + b + max_in_flight * pc) * W  // batch lanes
+                           + 3 * b * b + 4 * b                                    // Matrix objects
+                           + b * b + 2 * b + 1;                                   // LU work
+    const double bytes = doubles * sizeof(double) + b * (sizeof(dvec) + 3 * sizeof(int) + sizeof(Column)) +
+                         pc * sizeof(Divisor);
+    // More than 8 GiB (1 GiB in a 32-bit process) is never served: no design
+    // of sense comes near it (it is some 11000 columns), and a refusal is
+    // quicker than an attempt that pages the host out.
+    const double cap = sizeof(void*) >= 8 ? 0x1p33 : 0x1p30;
+    return bytes <= cap ? bytes : -1.0;
+}
+
+int fit(const Args& a, const Layout& lay, Path path)
+{
+    const KernelSet kernels(path);
+    Work k;
+    if (!k.take(a, lay, kernels.widest())) {
         std::printf("%s: cannot allocate the working storage for n = %d and %d design columns\n", a.name,
                     a.n, lay.size());
         return 0;
@@ -213,19 +313,76 @@ int fit(const Args& a, const Layout& lay)
         return 0;
     }
     const int D = a.nloo == 1 ? a.n - 1 : a.n;
-    const double norm = static_cast<double>(D) * hprod;
 
-    for (int j = 0; j < a.m; ++j) {
-        double S = 0.0;
-        if (!fit_point(a, lay, j, norm, k, S)) {
-            // An ill-conditioned point ends the call; the first n entries of
-            // mh, in storage order, are marked as NaN.
-            std::printf("t: sum of off-diagonal element of invZWZ*ZWZ %i %g \n", j, S);
-            const std::int64_t marked = std::min<std::int64_t>(a.n, static_cast<std::int64_t>(a.m) * lay.size());
-            std::fill(a.mh, a.mh + marked, std::numeric_limits<double>::quiet_NaN());
-            std::printf(" m_out %g\n", a.mh[0]);
-            return 0;
+    const int B = lay.size();
+    int* fa = k.factors.get();
+    int* fb = fa + B;
+    for (int c = 0; c < B; ++c) {
+        fa[c] = lay[c].a;
+        fb[c] = lay[c].b;
+    }
+    for (int c = 0; c < a.pc; ++c) make_divisor(a.h[c], k.h[c]);
+
+    BatchTask T{};
+    T.x = a.x;
+    T.y = a.y;
+    T.n = a.n;
+    T.nr = a.nr;
+    T.p = a.p;
+    T.pc = a.pc;
+    T.B = B;
+    T.fa = fa;
+    T.fb = fb;
+    T.h = k.h.get();
+    make_divisor(std::sqrt(6.283185307179586), T.root2pi);
+    make_divisor(static_cast<double>(D) * hprod, T.norm);
+    T.vol = a.vol != 0;
+    T.loo = a.nloo == 1;
+    T.slots = k.slots;
+    T.slot0 = a.K >= 2 && a.K <= a.n ? static_cast<int>((static_cast<std::int64_t>(a.phase) - 1) % a.K) : 0;
+
+    const std::ptrdiff_t NS = static_cast<std::ptrdiff_t>(B) * (B + 1) / 2;
+    for (int j0 = 0; j0 < a.m;) {
+        const Kernel& kern = kernels.pick(a.m - j0);
+        const int W = kern.width, count = std::min(W, a.m - j0);
+        k.lay_out(T, W);
+        load_batch(a, T, j0, count);
+        kern.pass(T);
+
+        for (int q = 0; q < count; ++q) {
+            const int j = j0 + q;
+            store_density(a, T, q, j);
+
+            // Moments of point j, mirrored into the full ZWZ.
+            double* S = k.ZWZ.elem_ptr(0);
+            for (int c = 0; c < B; ++c)
+                for (int b = c; b < B; ++b)
+                    S[b + static_cast<std::ptrdiff_t>(c) * B] = S[c + static_cast<std::ptrdiff_t>(b) * B] =
+                        T.acc[packed(B, b, c) * W + q];
+            for (int c = 0; c < B; ++c) {
+                k.ZWy.elem_ptr(0)[c] = T.acc[(NS + c) * W + q];
+                if (a.vol != 0) k.ZWy2.elem_ptr(0)[c] = T.acc[(NS + B + c) * W + q];
+            }
+
+            // Conditioning check: an ill-conditioned point ends the call, and
+            // the first n entries of mh, in storage order, are marked as NaN.
+            const double check = invert_and_check(k);
+            if (check > 100000.0) {
+                std::printf("t: sum of off-diagonal element of invZWZ*ZWZ %i %g \n", j, check);
+                const std::int64_t marked = std::min<std::int64_t>(a.n, static_cast<std::int64_t>(a.m) * B);
+                std::fill(a.mh, a.mh + marked, std::numeric_limits<double>::quiet_NaN());
+                std::printf(" m_out %g\n", a.mh[0]);
+                return 0;
+            }
+
+            k.beta.mult(k.inv, k.ZWy);
+            if (a.vol != 0) {
+                if (a.pc < a.p) std::printf("%s", dummy_warning);
+                k.gamma.mult(k.inv, k.ZWy2);
+            }
+            store(a, lay, j, k);
         }
+        j0 += count;
     }
     return 0;
 }

@@ -6,6 +6,9 @@
 // with one line on standard output and the return value 0.
 #include <cmath>
 #include <cstdio>
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 #include "estimators/frame.h"
 
@@ -112,18 +115,37 @@ bool read_args(const Pointers& ptr, const char* name, Args& a)
     return true;
 }
 
-int estimate(const Pointers& ptr, const char* name, LayoutRule rule)
+namespace {
+
+// The floating-point environment of a call: round to nearest, subnormals
+// kept, every exception masked, whatever the host set; the host's own is
+// restored on return. Results therefore never depend on the host's settings.
+class FloatingPointDefaults {
+public:
+#if defined(__SSE2__)
+    FloatingPointDefaults() : saved(_mm_getcsr()) { _mm_setcsr(0x1F80); }
+    ~FloatingPointDefaults() { _mm_setcsr(saved); }
+
+private:
+    unsigned saved;
+#endif
+};
+
+}  // namespace
+
+int estimate(const Pointers& ptr, const char* name, LayoutRule rule, Path path)
 {
     // The host reads our lines in order with its own output.
     struct FlushOnReturn {
         ~FlushOnReturn() { std::fflush(stdout); }
     } flush;
+    const FloatingPointDefaults environment;
 
     Args a{};
     if (!read_args(ptr, name, a)) return 0;
     Layout lay;
     if (!rule(a, lay)) return 0;
-    return fit(a, lay);
+    return fit(a, lay, path);
 }
 
 }  // namespace lp

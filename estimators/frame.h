@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "estimators/batch.h"
+
 namespace lp {
 
 // The pointers an export receives, in its argument order; lam is null for the
@@ -39,18 +41,12 @@ int toint(double v);
 // "<name>: <what is wrong>" when the call cannot be served safely.
 bool read_args(const Pointers& ptr, const char* name, Args& a);
 
-// ---- Kernel stage -------------------------------------------------------
+// ---- Kernel --------------------------------------------------------------
 
 // Product over k < d of the standard normal density at u[k]; 1 for d = 0.
 double gaussian_kernel(int d, const double* u);
 // Product over k < d of 15/16·(1 - u[k]²)², 0 once some |u[k]| > 1.
 double quartic_kernel(int d, const double* u);
-
-// Weights every observation for evaluation point j, w[i] = K((x_i - t_j)/h) /
-// (D·hprod) with `norm` = D·hprod, and adds the weights into the density
-// entries of point j in fh, split into groups when K >= 2. Under leave-one-out
-// (nloo = 1) observation j gets weight 0. u is scratch for pc doubles.
-void kernel_stage(const Args& a, int j, double norm, double* u, double* w);
 
 // ---- Column layouts -----------------------------------------------------
 
@@ -107,13 +103,26 @@ bool lam_products(const Args& a, Layout& lay, std::int64_t B);
 
 // ---- The fitting engine ---------------------------------------------------
 
+// The instruction sets the engine can fit with; `widest` is the best that
+// the processor offers, chosen at every call. The others serve tests.
+enum class Path { widest, avx512, avx2, sse2, scalar };
+
+// The best path of this processor.
+Path widest_path();
+// True when the processor can run `path`.
+bool path_available(Path path);
+
+// Bytes of working storage a call of B design columns takes, or a negative
+// number when that is more than any call is served.
+double call_bytes(const Args& a, std::int64_t B);
+
 // Fits the local polynomial described by `lay` at every evaluation point and
 // writes mh, sh and fh. Returns 0; refusals and failed points are reported on
 // standard output.
-int fit(const Args& a, const Layout& lay);
+int fit(const Args& a, const Layout& lay, Path path = Path::widest);
 
 // The whole call of an export: reads the arguments, builds the layout, fits,
 // and flushes standard output before returning 0.
-int estimate(const Pointers& ptr, const char* name, LayoutRule rule);
+int estimate(const Pointers& ptr, const char* name, LayoutRule rule, Path path = Path::widest);
 
 }  // namespace lp

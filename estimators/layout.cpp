@@ -9,7 +9,7 @@ namespace lp {
 
 bool Layout::take(const Args& a, std::int64_t count)
 {
-    if (count > INT_MAX) {
+    if (count > INT_MAX || call_bytes(a, count) < 0) {
         std::printf("%s: %lld design columns are more than can be served\n", a.name,
                     static_cast<long long>(count));
         return false;

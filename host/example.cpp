@@ -1,79 +1,49 @@
-// Conditional mean and volatility of daily DAX returns: the local linear fit
-// of today's log return on yesterday's, with the conditional variance and the
-// kernel density of yesterday's return split into the five weekdays.
+// Calling an export from C++, as any host does: load the deliverable at run
+// time, look the export up by name, and pass pointers to the host's own
+// doubles, scalars included, with the arrays column by column.
 //
-// Usage: example [data.csv [Dorvane.so | Dorvane.dll]]
+// A local linear fit of y = sin(x) plus a little noise at five points, with
+// the conditional variance and the density. Usage: example [Dorvane.so]
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "host/loader.h"
 
-namespace {
-
-#if defined(_WIN32)
-const char library_file[] = "Dorvane.dll";
-#else
-const char library_file[] = "Dorvane.so";
-#endif
-
-std::string beside_executable(const char* argv0, const std::string& file)
-{
-    const std::string self(argv0);
-    const auto slash = self.find_last_of("/\\");
-    return slash == std::string::npos ? file : self.substr(0, slash + 1) + file;
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    const char* file = "Dorvane.dll";
+#else
+    const char* file = "Dorvane.so";
+#endif
+    std::string path = argc > 1 ? argv[1] : argv[0];
+    if (argc < 2) path = path.substr(0, path.find_last_of("/\\") + 1) + file;  // beside this program
     try {
-        const std::string data = argc > 1 ? argv[1] : "data/eustock.csv";
-        const std::string lib_path = argc > 2 ? argv[2] : beside_executable(argv[0], library_file);
-        const host::Table tab = host::read_csv(data);
-        const std::vector<double>& dax = tab.column("DAX");
+        const host::Library lib(path);
+        host::Estimator15* dorvane = lib.get<host::Estimator15>("dorvane");
 
-        // r_t = log(P_t / P_{t-1}); regress r_t on r_{t-1}.
-        host::Problem pr;
-        for (std::size_t k = 2; k < dax.size(); ++k) {
-            pr.x.push_back(std::log(dax[k - 1] / dax[k - 2]));
-            pr.y.push_back(std::log(dax[k] / dax[k - 1]));
+        // n observations of one continuous regressor.
+        double n = 200, p = 1, nr = n, m = 5, deg = 1, vol = 1, nloo = 0;
+        std::vector<double> x(200), y(200);
+        for (int i = 0; i < 200; ++i) {
+            x[i] = -2.0 + 4.0 * i / 199.0;
+            y[i] = std::sin(x[i]) + 0.1 * std::cos(37.0 * i);
         }
-        const double n = static_cast<double>(pr.x.size());
-        double mean = 0, var = 0;
-        for (double v : pr.x) mean += v / n;
-        for (double v : pr.x) var += (v - mean) * (v - mean) / (n - 1);
-        const double sd = std::sqrt(var);
+        double t[5] = {-1.5, -0.75, 0.0, 0.75, 1.5};
+        double h[1] = {0.3};        // one bandwidth, positive: every regressor continuous
+        double grp[2] = {0.0, 0.0}; // no density groups
+        double mh[5 * 2], sh[5 * 2];  // m × B with B = p + 1: level, slope
+        double fh[5] = {0, 0, 0, 0, 0};  // added to, so it starts at zero
 
-        const int m = 13;
-        for (int j = 0; j < m; ++j) pr.t.push_back(mean + sd * (-3.0 + 0.5 * j));
-        pr.h = {1.06 * sd * std::pow(n, -0.2) * 2.0};  // twice Silverman's rule: a smooth mean
-        pr.n = n;
-        pr.p = 1;
-        pr.nr = n;
-        pr.m = m;
-        pr.grp[0] = 5;  // the weekdays, taken cyclically in business time
-        pr.grp[1] = 1;
-        pr.deg = 1;
-        pr.vol = 1;
+        dorvane(x.data(), &n, &p, y.data(), &nr, t, &m, h, grp, mh, sh, fh, &deg, &vol, &nloo);
 
-        host::Library lib(lib_path);
-        const host::Outcome out = host::call(lib, "dorvane", pr);
-        std::fputs(out.printed.c_str(), stdout);
-
-        std::printf("DAX daily log returns, %s: n = %.0f, bandwidth h = %.5f\n", data.c_str(), n, pr.h[0]);
-        std::printf("local linear fit of r(t) on r(t-1), with conditional variance and density\n\n");
-        std::printf("%10s %12s %9s %12s %10s %9s  %s\n", "r(t-1)", "E[r|r(t-1)]", "slope", "Var[r|r(t-1)]",
-                    "volatility", "density", "density by weekday group 1..5");
-        for (int j = 0; j < m; ++j) {
-            const double v = out.sh[j];
-            std::printf("%10.5f %12.6f %9.4f %12.3e %10.5f %9.3f ", pr.t[j], out.mh[j], out.mh[j + m], v,
-                        v > 0 ? std::sqrt(v) : 0.0, out.fh[j]);
-            for (int g = 1; g <= 5; ++g) std::printf(" %6.2f", out.fh[j + g * m]);
-            std::printf("\n");
-        }
-        return out.ret;
+        std::printf("%6s %10s %10s %10s %10s %12s %9s\n", "t", "level", "sin(t)", "slope", "cos(t)", "variance", "density");
+        for (int j = 0; j < 5; ++j)
+            std::printf("%6.2f %10.5f %10.5f %10.5f %10.5f %12.3e %9.4f\n", t[j], mh[j], std::sin(t[j]), mh[j + 5],
+                        std::cos(t[j]), sh[j], fh[j]);
+        return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "example: %s\n", e.what());
         return 1;

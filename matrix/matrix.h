@@ -12,6 +12,7 @@
 namespace lp {
 
 class Liste;
+struct LuWork;
 
 class Matrix {
 public:
@@ -65,6 +66,14 @@ public:
     // from LU factors. A singular matrix is not refused: its inverse comes out
     // very large or non-finite. Returns 0; a non-square matrix ends the process.
     int inverse();
+    // Makes this matrix, of A's size, the inverse of the square matrix A by
+    // the same steps, in the caller's work storage of A's order; A may be
+    // this matrix. Returns 0.
+    int inverse(const Matrix& A, LuWork& w);
+    // Makes this matrix, of a's rows and b's columns, the product a·b, each
+    // entry summed as in mult(b), without allocating. Neither factor may be
+    // this matrix, and the factors must conform.
+    void mult(const Matrix& a, const Matrix& b);
 
     // Elementwise a + b, a - b, a · b and a / b, the left operand's element
     // always on the left. A scalar operand is combined with every element of

@@ -1,5 +1,6 @@
 // The in-place matrix products A·b and Aᵀ·b, and the in-place inverse.
-#include <memory>
+#include <cstdlib>
+#include <utility>
 
 #include "matrix/Matrix"
 #include "numeric/numeric.h"
@@ -58,33 +59,49 @@ void Matrix::tmult(const Matrix& b)
 int Matrix::inverse()
 {
     if (cols != rows) fatal("Error: inverse of a non-square Matrix(%d, %d)", rows, cols);
-    const int n = rows;
+    const std::size_t bytes = LuWork::bytes(rows);
+    void* block = bytes != 0 ? std::malloc(bytes) : nullptr;
+    if (block == nullptr) fatal("Error: Tried to allocate %zu Bytes for an inverse !", bytes);
+    LuWork work;
+    work.place(block, rows);
+    inverse(*this, work);
+    std::free(block);
+    return 0;
+}
 
-    dmat a = dmatrix(1, n, 1, n);
-    dmat y = dmatrix(1, n, 1, n);
-    dvec col = dvector(1, n);
+int Matrix::inverse(const Matrix& A, LuWork& w)
+{
+    if (A.cols != A.rows) fatal("Error: inverse of a non-square Matrix(%d, %d)", A.rows, A.cols);
+    const int n = A.rows;
+    if (!same_dims(A) || w.n != n) fatal("Error: inverse of order %d into Matrix(%d, %d)", n, rows, cols);
+
     for (int i = 1; i <= n; ++i)
-        for (int j = 1; j <= n; ++j) a[i][j] = (*this)(i - 1, j - 1);
-
-    std::unique_ptr<int[]> permutation(new (std::nothrow) int[n + 1]);  // entry 0 is never read
-    if (!permutation) fatal("Error: Tried to allocate %d ints for the permutation !", n + 1);
+        for (int j = 1; j <= n; ++j) w.a[i][j] = A(i - 1, j - 1);
     double parity = 0.0;
-    ludcmp(a, n, permutation.get(), parity);
+    ludcmp(w.a, n, w.indx, parity, w.scale);
 
     // Column j of the inverse solves A·x = e_j.
     for (int j = 1; j <= n; ++j) {
-        for (int i = 1; i <= n; ++i) col[i] = 0.0;
-        col[j] = 1.0;
-        lu_backsubstitute(a, n, permutation.get(), col);
-        for (int i = 1; i <= n; ++i) y[i][j] = col[i];
+        for (int i = 1; i <= n; ++i) w.col[i] = 0.0;
+        w.col[j] = 1.0;
+        lu_backsubstitute(w.a, n, w.indx, w.col);
+        for (int i = 1; i <= n; ++i) (*this)(i - 1, j - 1) = w.col[i];
     }
-    for (int i = 1; i <= n; ++i)
-        for (int j = 1; j <= n; ++j) (*this)(i - 1, j - 1) = y[i][j];
-
-    dmatrix_free(a, 1, n, 1, n);
-    dmatrix_free(y, 1, n, 1, n);
-    dvector_free(col, 1, n);
     return 0;
+}
+
+void Matrix::mult(const Matrix& a, const Matrix& b)
+{
+    if (a.cols != b.rows || rows != a.rows || cols != b.cols || this == &a || this == &b)
+        fatal("Error: product of Matrix(%d, %d) and Matrix(%d, %d) into Matrix(%d, %d)", a.rows, a.cols,
+              b.rows, b.cols, rows, cols);
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < a.cols; ++k) sum += a(i, k) * b(k, j);
+            (*this)(i, j) = sum;
+        }
+    }
 }
 
 }  // namespace lp

@@ -14,7 +14,14 @@ namespace lp {
 
 void ludcmp(const dmat& a, int n, int* indx, double& d)
 {
-    dvec scale = dvector(1, n);  // reciprocal of each row's largest magnitude
+    dvec scale = dvector(1, n);
+    ludcmp(a, n, indx, d, scale);
+    dvector_free(scale, 1, n);
+}
+
+void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale)
+{
+    // scale[i]: the reciprocal of row i's largest magnitude.
     d = 1.0;
 
     for (int i = 1; i <= n; ++i) {
@@ -66,7 +73,6 @@ void ludcmp(const dmat& a, int n, int* indx, double& d)
             for (int i = j + 1; i <= n; ++i) a[i][j] *= inv;
         }
     }
-    dvector_free(scale, 1, n);
 }
 
 void lu_backsubstitute(const dmat& a, int n, const int* indx, const dvec& b)
@@ -92,6 +98,32 @@ void lu_backsubstitute(const dmat& a, int n, const int* indx, const dvec& b)
         for (int j = i + 1; j <= n; ++j) sum -= a[i][j] * b[j];
         b[i] = sum / a[i][i];
     }
+}
+
+std::size_t LuWork::bytes(int n)
+{
+    if (n < 1) return 0;
+    const std::size_t N = static_cast<std::size_t>(n);
+    std::size_t cells = 0;  // doubles of a, col and scale
+    if (__builtin_mul_overflow(N, N, &cells) || __builtin_add_overflow(cells, 2 * N, &cells)) return 0;
+    std::size_t total = 0;
+    if (__builtin_mul_overflow(cells, sizeof(double), &total)) return 0;
+    const std::size_t rest = N * sizeof(dvec) + (N + 1) * sizeof(int);
+    if (__builtin_add_overflow(total, rest, &total)) return 0;
+    return total;
+}
+
+void LuWork::place(void* block, int order)
+{
+    n = order;
+    const std::size_t N = static_cast<std::size_t>(order);
+    auto* cells = static_cast<double*>(block);
+    auto* rows = reinterpret_cast<dvec*>(cells + N * N + 2 * N);
+    for (std::size_t i = 0; i < N; ++i) rows[i] = dvec{cells + i * N, 1};
+    a = dmat{rows, 1};
+    col = dvec{cells + N * N, 1};
+    scale = dvec{cells + N * N + N, 1};
+    indx = reinterpret_cast<int*>(rows + N);
 }
 
 }  // namespace lp

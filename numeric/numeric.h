@@ -75,9 +75,26 @@ void convert_matrix_free(fmat b, int nrl, int nrh, int ncl, int nch);
 // An all-zero row is reported and the factorisation goes on; an exactly
 // zero pivot becomes 1e-20.
 void ludcmp(const dmat& a, int n, int* indx, double& d);
+// The same, with the row scales kept in the caller's `scale` (1..n).
+void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale);
 
 // Solves A·x = b in place with the factors of ludcmp; b is indexed 1..n.
 void lu_backsubstitute(const dmat& a, int n, const int* indx, const dvec& b);
+
+// Room for factoring and solving n × n systems again and again without
+// allocating: an offset-indexed matrix a and vectors col and scale over 1..n
+// and a permutation indx[1..n], all placed in one caller block of bytes(n).
+struct LuWork {
+    dmat a;
+    dvec col, scale;
+    int* indx = nullptr;
+    int n = 0;
+
+    // Bytes of the block for order n, or 0 when they do not fit in size_t.
+    static std::size_t bytes(int n);
+    // Lays the work out in `block`, which is aligned for doubles.
+    void place(void* block, int n);
+};
 
 // Eigenvalues and eigenvectors of the real symmetric matrix a, 1..n × 1..n,
 // by cyclic Jacobi rotations. Reads the diagonal and the upper triangle and

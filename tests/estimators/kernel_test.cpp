@@ -1,6 +1,7 @@
 // The kernel stage: kernel values, the normalisation, leave-one-out, and the
 // cyclic groups of the density.
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "estimators/frame.h"
@@ -10,43 +11,57 @@ namespace {
 
 const double phi0 = 0.3989422804014327;  // standard normal density at 0
 
-// One continuous regressor; evaluation point 0 at t, every observation at x.
+bool dorvane_layout(const lp::Args& a, lp::Layout& lay) { return lp::power_layout(a, lay, false); }
+
+// One continuous regressor, every observation at x_i = 0.1·i, m evaluation
+// points at t, fitted by the engine along `path`; w holds the weights that
+// point j should get, from the scalar kernel.
 struct Stage {
     explicit Stage(int n, double t0 = 0.0, double K = 0, double phase = 0, int m = 1)
-        : x(n), t(m, t0), h{1.0}, grp{K, phase}, fh(m * (K >= 2 ? static_cast<int>(K) + 1 : 1)), w(n)
+        : x(n), y(n), t(m, t0), h{1.0}, grp{K, phase}, fh(m * (K >= 2 ? static_cast<int>(K) + 1 : 1)),
+          mh(2 * m), sh(2 * m), w(n), n(n), m(m)
     {
-        for (int i = 0; i < n; ++i) x[i] = 0.1 * i;
-        a = lp::Args{};
-        a.n = n;
-        a.m = m;
-        a.p = a.pc = 1;
-        a.K = lp::toint(K);
-        a.phase = lp::toint(phase);
-        a.x = x.data();
-        a.t = t.data();
-        a.h = h;
-        a.grp = grp;
-        a.fh = fh.data();
+        for (int i = 0; i < n; ++i) {
+            x[i] = 0.1 * i;
+            y[i] = 1.0 + 0.5 * x[i];
+        }
     }
-    void run(int j = 0)
+    void run(int j = 0, lp::Path path = lp::Path::widest)
     {
-        double u[1];
-        const double D = a.nloo == 1 ? a.n - 1 : a.n;
-        lp::kernel_stage(a, j, D * h[0], u, w.data());
+        double nr = n, dm = m, deg = 1, vol = 0, p = 1;
+        const lp::Pointers ptr{x.data(), &n, &p,      y.data(), &nr,     t.data(), &dm,  h,
+                               grp,      mh.data(), sh.data(), fh.data(), &deg,    &vol, &nloo, nullptr};
+        printed = printed_by([&] { lp::estimate(ptr, "dorvane", dorvane_layout, path); });
+        const double D = nloo == 1 ? n - 1 : n;
+        for (int i = 0; i < static_cast<int>(n); ++i) {
+            const double u[1] = {(x[i] - t[j]) / h[0]};
+            w[i] = nloo == 1 && i == j ? 0.0 : lp::gaussian_kernel(1, u) / (D * h[0]);
+        }
     }
+    // Sum of the weights of the observations with (i + phase - 1) mod K = residue.
     double weight_sum(int residue, int K) const
     {
         double s = 0.0;
-        for (int i = 0; i < a.n; ++i)
-            if ((i + a.phase - 1) % K == residue) s += w[i];
+        for (int i = 0; i < static_cast<int>(n); ++i)
+            if ((i + static_cast<long long>(grp[1]) - 1) % K == residue) s += w[i];
         return s;
     }
 
-    std::vector<double> x, t;
+    std::vector<double> x, y, t;
     double h[1], grp[2];
-    std::vector<double> fh, w;
-    lp::Args a;
+    std::vector<double> fh, mh, sh, w;
+    double n, m, nloo = 0;
+    std::string printed;
 };
+
+// The paths this processor can run.
+std::vector<lp::Path> paths()
+{
+    std::vector<lp::Path> out;
+    for (lp::Path p : {lp::Path::avx512, lp::Path::avx2, lp::Path::sse2, lp::Path::scalar})
+        if (lp::path_available(p)) out.push_back(p);
+    return out;
+}
 
 }  // namespace
 
@@ -70,26 +85,31 @@ TEST(Kernels, QuarticVanishesOutsideTheUnitBall)
 
 TEST(KernelStage, WeightAtTheEvaluationPoint)
 {
-    Stage s(5, 0.2);
-    s.h[0] = 0.5;
-    double u[1];
-    lp::kernel_stage(s.a, 0, 5 * 0.5, u, s.w.data());
-    EXPECT_EQ(s.w[2], phi0 / (5 * 0.5));
-    double sum = 0;
-    for (double v : s.w) sum += v;
-    EXPECT_EQ(s.fh[0], sum);
+    // On every path the density is the scalar kernel's weights summed in
+    // observation order, to the last bit.
+    for (lp::Path path : paths()) {
+        Stage s(5, 0.2);
+        s.h[0] = 0.5;
+        s.run(0, path);
+        EXPECT_EQ(s.w[2], phi0 / (5 * 0.5));
+        double sum = 0;
+        for (double v : s.w) sum += v;
+        EXPECT_EQ(s.fh[0], sum) << static_cast<int>(path);
+    }
 }
 
 TEST(KernelStage, LeaveOneOutDropsObservationJ)
 {
-    Stage s(6, 0.0, 0, 0, 3);
-    s.a.nloo = 1;
+    Stage s(6, 0.0, 0, 0, 6);
+    for (int j = 0; j < 6; ++j) s.t[j] = s.x[j];
+    s.nloo = 1;
     s.run(2);
     EXPECT_EQ(s.w[2], 0.0);
-    double u[1] = {(s.x[4] - s.t[2]) / s.h[0]};
+    const double u[1] = {(s.x[4] - s.t[2]) / s.h[0]};
     EXPECT_EQ(s.w[4], lp::gaussian_kernel(1, u) / (5 * 1.0));
-    EXPECT_EQ(s.fh[0], 0.0);  // only point 2's entry changes
-    EXPECT_GT(s.fh[2], 0.0);
+    double sum = 0;
+    for (double v : s.w) sum += v;
+    EXPECT_EQ(s.fh[2], sum);
 }
 
 TEST(KernelStage, NoGroupsForCountsBelowTwo)
@@ -151,7 +171,6 @@ TEST(KernelStage, AddsToWhatTheHostPassed)
 
     Stage grouped(4, 0.0, 2, 1);
     grouped.fh = {8.0, 1.0, 2.0};
-    grouped.a.fh = grouped.fh.data();
     grouped.run();
     const double g0 = 2 * (1.0 + grouped.weight_sum(0, 2)), g1 = 2 * (2.0 + grouped.weight_sum(1, 2));
     EXPECT_DOUBLE_EQ(grouped.fh[1], g0);
@@ -165,4 +184,19 @@ TEST(KernelStage, ZeroBandwidthFlowsAsNaN)
     s.h[0] = 0.0;
     s.run();
     EXPECT_TRUE(std::isnan(s.fh[0]));
+}
+
+TEST(KernelStage, GroupsBeyondTheObservationsKeepTheirCells)
+{
+    // Five groups for three observations with phase 4: observations 0, 1, 2
+    // fall in groups 3, 4, 0; groups 1 and 2 receive nothing but are scaled.
+    Stage s(3, 0.0, 5, 4);
+    s.fh = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0};
+    s.run();
+    EXPECT_EQ(s.fh[1], (1.0 + s.w[2]) * 5);
+    EXPECT_EQ(s.fh[2], 2.0 * 5);
+    EXPECT_EQ(s.fh[3], 3.0 * 5);
+    EXPECT_EQ(s.fh[4], (4.0 + s.w[0]) * 5);
+    EXPECT_EQ(s.fh[5], (5.0 + s.w[1]) * 5);
+    EXPECT_EQ(s.fh[0], ((((0.0 + s.fh[1]) + s.fh[2]) + s.fh[3]) + s.fh[4] + s.fh[5]) / 5);
 }

@@ -193,30 +193,6 @@ TEST(LeaveOneOut, RefusedUnlessEvaluatedAtTheObservations)
     EXPECT_TRUE(all_equal(out.fh, 0.0));
 }
 
-namespace {
-
-// Fifty observations at 0, 20, ..., 980 and a local fit in 1, x - t, (x - t)²
-// and (x - t)⁴ (dorvane, deg = 3). Inside the data the fit is well
-// determined; at t = 2000 the quartic column dwarfs the others and the check
-// sum comes out near 1e12.
-host::Problem extrapolated(std::vector<double> t)
-{
-    host::Problem pr;
-    for (int i = 0; i < 50; ++i) {
-        pr.x.push_back(20.0 * i);
-        pr.y.push_back(std::sin(0.1 * i));
-    }
-    pr.n = pr.nr = 50;
-    pr.p = 1;
-    pr.m = static_cast<double>(t.size());
-    pr.t = std::move(t);
-    pr.h = {50.0};
-    pr.deg = 3;
-    return pr;
-}
-
-}  // namespace
-
 TEST(ConditioningTest, FailureAtThirdPointEndsTheCall)
 {
     std::vector<double> t(20, 400.0);

@@ -1,0 +1,316 @@
+// One pass over all observations for a batch of evaluation points, written
+// once over the lane types of simd.h and included by each kernel source
+// inside its own namespace, after simd.h and expo.h.
+//
+// For observation i and the point of each lane:
+//   u_k = (x_ik - t_k) / h_k,   w = prod_k (e^(-u_k²/2) / √(2π)) / (D·hprod),
+// the density (or its group cell) += w, the design row Z(i, ·) is formed and
+// every moment sum takes its term of observation i. Each quantity is formed
+// by the operations of the scalar definition in their order, with the same
+// roundings, so every lane holds exactly what a scalar loop would give.
+//
+// The weights of several observations are formed side by side: their chains
+// (the exponential above all) are independent and overlap in the pipeline,
+// while every sum still takes its terms one observation after the other. With
+// a fixed design (NB columns, NPC continuous regressors and no dummies) the
+// accumulators are named by constants once the loops are unrolled and stay in
+// registers; NB = 0 serves any design, with its sums in memory.
+
+struct Div {
+    vd b, y, lo, hi;
+};
+
+inline Div divisor(const lp::Divisor& d) { return {set1(d.b), set1(d.y), set1(d.lo), set1(d.hi)}; }
+
+// a / b, correctly rounded, and ok cleared in the lanes where that is not
+// proven. With a fused multiply-add, q0 = a·(1/b) is within an ulp of a/b,
+// the remainder a - b·q0 is exact and q0 + remainder·(1/b) is the correctly
+// rounded quotient (Markstein), unless a or a/b is so small or large that a
+// product leaves the normal range; those lanes must divide instead.
+__attribute__((always_inline)) inline vd quotient(vd a, const Div& d, vm& ok)
+{
+#if LP_HAVE_FMA
+    const vd q0 = a * d.y;
+    const vd m = abs(a);
+    ok = ok & (m >= d.lo) & (m <= d.hi);
+    return fmadd(fnmadd(d.b, q0, a), d.y, q0);
+#else
+    (void)ok;
+    return a / d.b;
+#endif
+}
+
+// Observations whose weights are formed side by side: as many as the
+// registers hold with the exponential's constants and temporaries.
+constexpr int in_flight = LP_IN_FLIGHT;
+static_assert(in_flight <= lp::max_in_flight, "scratch is sized for lp::max_in_flight");
+
+// The accumulators: local variables for a fixed column count, which the
+// unrolled loops name by constants so that they stay in registers; the task's
+// memory otherwise. Slot k holds sum k of every lane.
+template <int NB>
+struct Sums {
+    static constexpr int NA = NB * (NB + 1) / 2 + 2 * NB;
+    vd a[NA];
+};
+
+template <int NB>
+__attribute__((always_inline)) inline void clear(Sums<NB>& S, const lp::BatchTask&)
+{
+#pragma GCC unroll 128
+    for (int k = 0; k < Sums<NB>::NA; ++k) S.a[k] = set1(0.0);
+}
+template <int NB>
+__attribute__((always_inline)) inline void add(Sums<NB>& S, const lp::BatchTask&, ptrdiff_t k, vd x)
+{
+    S.a[k] = S.a[k] + x;
+}
+template <int NB>
+__attribute__((always_inline)) inline void save(const Sums<NB>& S, const lp::BatchTask& T)
+{
+#pragma GCC unroll 128
+    for (int k = 0; k < Sums<NB>::NA; ++k) store(T.acc + static_cast<ptrdiff_t>(k) * lanes, S.a[k]);
+}
+
+template <>
+struct Sums<0> {};
+
+inline void clear(Sums<0>&, const lp::BatchTask& T)
+{
+    const ptrdiff_t count = static_cast<ptrdiff_t>(lp::accumulators(T.B)) * lanes;
+    for (ptrdiff_t k = 0; k < count; ++k) T.acc[k] = 0.0;
+}
+__attribute__((always_inline)) inline void add(Sums<0>&, const lp::BatchTask& T, ptrdiff_t k, vd x)
+{
+    double* at = T.acc + static_cast<ptrdiff_t>(k) * lanes;
+    store(at, load(at) + x);
+}
+inline void save(const Sums<0>&, const lp::BatchTask&) {}
+
+// What stays fixed through the pass, held in local variables: the design's
+// counts, the divisors, the points' coordinates and indices.
+template <int NB, int NPC>
+struct Frame {
+    static constexpr bool fixed = NB > 0;
+    int B, pc, p;
+    Div root, norm;
+    Div hd[fixed ? NPC : 1];
+    vd tv[fixed ? NPC : 1];
+    vd jv;
+
+    vd point(const lp::BatchTask& T, int k) const
+    {
+        return fixed ? tv[k] : load(T.t + static_cast<ptrdiff_t>(k) * lanes);
+    }
+    Div bandwidth(const lp::BatchTask& T, int k) const { return fixed ? hd[k] : divisor(T.h[k]); }
+};
+
+// The weight of observation i with true divisions, for the rare lanes whose
+// quotients the reciprocals do not serve.
+template <int NB, int NPC>
+__attribute__((noinline)) vd divided_weight(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i)
+{
+    vd r = set1(0.0);
+    for (int k = 0; k < F.pc; ++k) {
+        const vd d = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]) - F.point(T, k);
+        const vd u = d / F.bandwidth(T, k).b;
+        const vd q = expo((u * u) * set1(-0.5)) / F.root.b;
+        r = k == 0 ? q : r * q;
+    }
+    return r / F.norm.b;
+}
+
+// The weights of U observations i .. i + U - 1, each the product over the
+// continuous regressors of e^(((-u)·u)/2) / √(2π) with u = (x - t)/h, then
+// divided by D·hprod. Their chains are independent, so they are written side
+// by side for the processor to overlap. The centred regressors x - t, which
+// are design columns, go to d[o·pc + k].
+template <int U, int NB, int NPC>
+__attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                   vd* __restrict w, vd* __restrict d)
+{
+    constexpr bool fixed = NB > 0;
+    const int pc = fixed ? NPC : F.pc;
+    const double* __restrict x = T.x;
+    vm ok[U];
+    vd r[U], e[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) ok[o] = all_lanes();
+#pragma GCC unroll 8
+    for (int k = 0; k < pc; ++k) {
+        const Div h = F.bandwidth(T, k);
+        const vd tk = F.point(T, k);
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            const vd dk = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
+            d[o * pc + k] = dk;
+            const vd u = quotient(dk, h, ok[o]);
+            e[o] = (u * u) * set1(-0.5);
+        }
+        expo<U>(e);
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            const vd q = quotient(e[o], F.root, ok[o]);  // e^(((-u)·u)/2) / √(2π)
+            r[o] = k == 0 ? q : r[o] * q;                // 1·q is q
+        }
+    }
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) {
+        w[o] = quotient(r[o], F.norm, ok[o]);
+        if (!all(ok[o])) w[o] = select(ok[o], w[o], divided_weight(T, F, i + o));
+        if (T.loo) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
+    }
+}
+
+// Observation i's terms of the density and of every moment sum, with or
+// without the intercept sums; d holds its centred regressors and slot is its
+// density group. z is room for its design row.
+template <bool ICPT, bool VOL, int NB, int NPC>
+__attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, const Frame<NB, NPC>& F,
+                                                      Sums<NB>& S, vd& dens, int i, vd w, const vd* d,
+                                                      int slot, vd* __restrict z)
+{
+    // Constants for a fixed design, so that every index below is one.
+    constexpr bool fixed = NB > 0;
+    const int B = fixed ? NB : F.B, pc = fixed ? NPC : F.pc, p = fixed ? NPC : F.p;
+    const ptrdiff_t NS = static_cast<ptrdiff_t>(B) * (B + 1) / 2;
+
+    if (T.slots == 0) {
+        dens = dens + w;
+    } else {
+        double* cell = T.cells + static_cast<ptrdiff_t>(slot) * lanes;
+        store(cell, load(cell) + w);
+    }
+
+    // The design row: the centred continuous regressors, the dummies as they
+    // stand, then each higher column as the product of two earlier ones.
+#pragma GCC unroll 8
+    for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
+    for (int k = pc; k < p; ++k) z[1 + k] = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]);
+#pragma GCC unroll 16
+    for (int c = p + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
+
+    // Moment sums; Z(i, 0) = 1, so its products with w are w itself.
+    const vd yi = set1(T.y[i]);
+    if (ICPT) {
+        const vd s = w * yi;
+        add(S, T, 0, w);
+        add(S, T, NS, s);
+        if (VOL) add(S, T, NS + B, s * yi);
+    }
+#pragma GCC unroll 16
+    for (int c = 1; c < B; ++c) {
+        const vd zw = z[c] * w;
+        const vd s = zw * yi;
+        add(S, T, NS + c, s);
+        if (VOL) add(S, T, NS + B + c, s * yi);
+        add(S, T, c, zw);  // ZWZ(c, 0)
+#pragma GCC unroll 16
+        for (int b = c; b < B; ++b) add(S, T, lp::packed(B, b, c), zw * z[b]);
+    }
+}
+
+// Observations lo .. hi - 1, U at a time: their weights side by side, then
+// their sums in ascending order.
+template <int U, bool ICPT, bool VOL, int NB, int NPC>
+__attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const Frame<NB, NPC>& F, Sums<NB>& S,
+                                                   vd& dens, int lo, int hi, int& slot, vd* z, vd* d)
+{
+    const int pc = NB > 0 ? NPC : F.pc;
+    int i = lo;
+    for (; i + U <= hi; i += U) {
+        vd w[U];
+        weights<U>(T, F, i, w, d);
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            accumulate<ICPT, VOL>(T, F, S, dens, i + o, w[o], d + o * pc, slot, z);
+            if (T.slots != 0 && ++slot == T.slots) slot = 0;
+        }
+    }
+    for (; i < hi; ++i) {
+        vd w[1];
+        weights<1>(T, F, i, w, d);
+        accumulate<ICPT, VOL>(T, F, S, dens, i, w[0], d, slot, z);
+        if (T.slots != 0 && ++slot == T.slots) slot = 0;
+    }
+}
+
+template <int NB, int NPC, bool VOL>
+void run_pass(const lp::BatchTask& T)
+{
+    constexpr bool fixed = NB > 0;
+    Frame<NB, NPC> F;
+    F.B = fixed ? NB : T.B;
+    F.pc = fixed ? NPC : T.pc;
+    F.p = fixed ? NPC : T.p;
+    F.root = divisor(T.root2pi);
+    F.norm = divisor(T.norm);
+#pragma GCC unroll 8
+    for (int k = 0; k < (fixed ? NPC : 1); ++k) {
+        F.hd[k] = divisor(T.h[k]);
+        F.tv[k] = load(T.t + k * lanes);
+    }
+    F.jv = load(T.j);
+    vd dens = load(T.dens);
+    Sums<NB> S;
+    clear(S, T);
+
+    // Scratch for a design row and for the centred regressors of the
+    // observations in flight: local for a fixed design, the task's otherwise.
+    vd zfixed[fixed ? NB : 1], dfixed[fixed ? in_flight * NPC : 1];
+    vd* z = fixed ? zfixed : reinterpret_cast<vd*>(T.z);
+    vd* d = fixed ? dfixed : reinterpret_cast<vd*>(T.z) + T.B;
+
+    int slot = T.slot0;
+    observe<in_flight, true, VOL>(T, F, S, dens, 0, T.nr, slot, z, d);
+    observe<in_flight, false, VOL>(T, F, S, dens, T.nr, T.n, slot, z, d);
+    save(S, T);
+    store(T.dens, dens);
+}
+
+// The pass for the task's design: a fixed kernel for the common small
+// designs without dummies, the general one for every other.
+inline void pass(const lp::BatchTask& T)
+{
+    const bool vol = T.vol != 0;
+#define LP_FIXED(nb, npc)                                                     \
+    if (T.B == nb && T.pc == npc && T.p == npc)                               \
+        return vol ? run_pass<nb, npc, true>(T) : run_pass<nb, npc, false>(T);
+    LP_FIXED(2, 1)  // linear, one regressor
+    LP_FIXED(3, 1)  // quadratic, one regressor
+    LP_FIXED(4, 1)  // cubic, one regressor
+    LP_FIXED(3, 2)  // linear, two regressors
+    LP_FIXED(5, 2)  // two regressors and their squares
+#undef LP_FIXED
+    return vol ? run_pass<0, 0, true>(T) : run_pass<0, 0, false>(T);
+}
+
+inline void expo_all(const double* x, double* e, ptrdiff_t count)
+{
+    ptrdiff_t k = 0;
+    for (; k + lanes <= count; k += lanes) store(e + k, expo(load(x + k)));
+    for (; k < count; ++k) {
+        double in[lanes], out[lanes];
+        for (int l = 0; l < lanes; ++l) in[l] = x[k];
+        store(out, expo(load(in)));
+        e[k] = out[0];
+    }
+}
+
+inline void divide_all(const lp::Divisor& d, const double* a, double* q, ptrdiff_t count)
+{
+    const Div dv = divisor(d);
+    const auto divide = [&dv](vd a) {
+        vm ok = all_lanes();
+        const vd q = quotient(a, dv, ok);
+        return all(ok) ? q : select(ok, q, a / dv.b);
+    };
+    ptrdiff_t k = 0;
+    for (; k + lanes <= count; k += lanes) store(q + k, divide(load(a + k)));
+    for (; k < count; ++k) {
+        double in[lanes], out[lanes];
+        for (int l = 0; l < lanes; ++l) in[l] = a[k];
+        store(out, divide(load(in)));
+        q[k] = out[0];
+    }
+}

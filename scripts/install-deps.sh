@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, what this project needs and the machine
+# lacks: the compiler and CMake; GoogleTest and Google Benchmark for the tests
+# and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool.
+# Installs nothing when everything is there. Used by the README and .ci/run.
+set -euo pipefail
+
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+command -v make >/dev/null 2>&1 || need+=(make)
+command -v nm >/dev/null 2>&1 || need+=(binutils)
+command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
+[ -f /usr/include/csv.h ] || need+=(libcsv-dev)
+[ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
+
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null 2>&1 || { echo "install-deps: run as root to install: ${need[*]}" >&2; exit 1; }
+    sudo=sudo
+  fi
+  echo "install-deps: installing ${need[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get -o DPkg::Lock::Timeout=600 update -q
+  $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${need[@]}"
+fi
