@@ -1,17 +1,24 @@
 # Checks that `transcript --compare` (TRANSCRIPT) accepts exactly what it
 # should, on variants of the transcript FILE written into DIR:
 #   "\r\n" line ends                      agree
-#   one output double 1 ulp off           differ
-#   one printed line changed              differ
+#   an output double 1 ulp off            differ
+#   a printed line changed                differ
 file(READ ${FILE} text)
+
+# The first line of the transcript matching `regex`, with its "\n" on both sides.
+function(first_line regex var)
+  string(REGEX MATCH "\n${regex}\n" line "${text}")
+  if(NOT line)
+    message(FATAL_ERROR "${FILE} has no line ${regex}")
+  endif()
+  set(${var} "${line}" PARENT_SCOPE)
+endfunction()
+
 string(REPLACE "\n" "\r\n" crlf "${text}")
 file(WRITE ${DIR}/crlf.txt "${crlf}")
 
 # The lowest bit of a double's last hexadecimal digit flipped: 1 ulp.
-string(REGEX MATCH "\nmh [0-9]+ [0-9a-f]+\n" line "${text}")
-if(NOT line)
-  message(FATAL_ERROR "${FILE} has no mh line")
-endif()
+first_line("mh [0-9]+ [0-9a-f]+" line)
 string(LENGTH "${line}" len)
 math(EXPR at "${len} - 2")
 string(SUBSTRING "${line}" ${at} 1 digit)
@@ -23,10 +30,7 @@ string(SUBSTRING "${line}" 0 ${at} head)
 string(REPLACE "${line}" "${head}${other}\n" ulp "${text}")
 file(WRITE ${DIR}/ulp.txt "${ulp}")
 
-string(REGEX MATCH "\nout [^\n]*\n" printed "${text}")
-if(NOT printed)
-  message(FATAL_ERROR "${FILE} has no printed line")
-endif()
+first_line("out [^\n]*" printed)
 string(REPLACE "${printed}" "\nout something else\n" changed "${text}")
 file(WRITE ${DIR}/printed.txt "${changed}")
 
