@@ -43,7 +43,6 @@ struct BatchTask {
     const Divisor* h;    // the pc bandwidths
     Divisor root2pi;     // sqrt(2π)
     Divisor norm;        // D·hprod
-    int vol;             // sum ZWy2 too
     int loo;             // observation i gets weight 0 at the point of index i
     // Density groups: observation i adds to slot (slot0 + i) mod slots, or to
     // the density itself when slots = 0.
@@ -61,9 +60,9 @@ struct BatchTask {
 
 // Observations whose kernel weights a pass forms side by side, at most.
 constexpr int max_in_flight = 8;
-// Vectors of scratch a pass takes: a design row, and the centred regressors
-// of the observations in flight.
-inline ptrdiff_t scratch(ptrdiff_t B, ptrdiff_t pc) { return B + max_in_flight * pc; }
+// Vectors of scratch a pass takes: the design rows and their products with
+// the weights, and the centred regressors, of the observations in flight.
+inline ptrdiff_t scratch(ptrdiff_t B, ptrdiff_t pc) { return max_in_flight * (2 * B + pc); }
 
 // Packed position of ZWZ(b, c), b >= c, in BatchTask::acc (times width),
 // and the number of sums.

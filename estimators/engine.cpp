@@ -283,7 +283,7 @@ double call_bytes(const Args& a, std::int64_t B)
     // Computed in floating point, which cannot overflow for any int counts.
     const double b = static_cast<double>(B), pc = a.pc, W = max_width;
     const double slots = static_cast<double>(group_slots(a));
-    const double doubles = (pc + 3 + slots + (b * (b + 1) / 2 + 2 * b) + b + max_in_flight * pc) * W  // batch lanes
+    const double doubles = (pc + 3 + slots + (b * (b + 1) / 2 + 2 * b) + max_in_flight * (2 * b + pc)) * W  // lanes
                            + 3 * b * b + 4 * b                                    // Matrix objects
                            + b * b + 2 * b + 1;                                   // LU work
     const double bytes = doubles * sizeof(double) + b * (sizeof(dvec) + 3 * sizeof(int) + sizeof(Column)) +
@@ -336,7 +336,6 @@ int fit(const Args& a, const Layout& lay, Path path)
     T.h = k.h.get();
     make_divisor(std::sqrt(6.283185307179586), T.root2pi);
     make_divisor(static_cast<double>(D) * hprod, T.norm);
-    T.vol = a.vol != 0;
     T.loo = a.nloo == 1;
     T.slots = k.slots;
     T.slot0 = a.K >= 2 && a.K <= a.n ? static_cast<int>((static_cast<std::int64_t>(a.phase) - 1) % a.K) : 0;

@@ -105,114 +105,201 @@ struct Frame {
     Div bandwidth(const lp::BatchTask& T, int k) const { return fixed ? hd[k] : divisor(T.h[k]); }
 };
 
-// The weight of observation i with true divisions, for the rare lanes whose
-// quotients the reciprocals do not serve.
-template <int NB, int NPC>
-__attribute__((noinline)) vd divided_weight(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i)
+// q = a / b for U vectors: the reciprocal path, and true divisions in the
+// lanes it does not serve (tiny or huge quotients, zeros, non-finite values).
+template <int U>
+__attribute__((always_inline)) inline void quotients(const vd* __restrict a, const Div& b, vd* __restrict q)
 {
-    vd r = set1(0.0);
-    for (int k = 0; k < F.pc; ++k) {
-        const vd d = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]) - F.point(T, k);
-        const vd u = d / F.bandwidth(T, k).b;
-        const vd q = expo((u * u) * set1(-0.5)) / F.root.b;
-        r = k == 0 ? q : r * q;
+    vm ok[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) {
+        ok[o] = all_lanes();
+        q[o] = quotient(a[o], b, ok[o]);
     }
-    return r / F.norm.b;
+    vm every = ok[0];
+#pragma GCC unroll 16
+    for (int o = 1; o < U; ++o) every = every & ok[o];
+    if (!all(every)) {
+        for (int o = 0; o < U; ++o) q[o] = select(ok[o], q[o], a[o] / b.b);
+    }
+}
+
+// Regressor k's factor e^(((-u)·u)/2) / √(2π) of the weights of U
+// observations from i on, multiplied into r (1·q is q for k = 0); the centred
+// regressors x - t, which are design columns, go to d[o·pc + k].
+template <int U, int NB, int NPC>
+__attribute__((always_inline)) inline void weight_factor(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                         int k, int pc, vd* __restrict r, vd* __restrict d)
+{
+    const double* __restrict x = T.x;
+    const vd tk = F.point(T, k);
+    vd dk[U], u[U], q[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) {
+        dk[o] = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
+        d[o * pc + k] = dk[o];
+    }
+    quotients<U>(dk, F.bandwidth(T, k), u);
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) u[o] = (u[o] * u[o]) * set1(-0.5);
+    expo<U>(u);
+    quotients<U>(u, F.root, q);
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) r[o] = k == 0 ? q[o] : r[o] * q[o];
 }
 
 // The weights of U observations i .. i + U - 1, each the product over the
 // continuous regressors of e^(((-u)·u)/2) / √(2π) with u = (x - t)/h, then
 // divided by D·hprod. Their chains are independent, so they are written side
-// by side for the processor to overlap. The centred regressors x - t, which
-// are design columns, go to d[o·pc + k].
+// by side for the processor to overlap.
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
                                                    vd* __restrict w, vd* __restrict d)
 {
-    constexpr bool fixed = NB > 0;
-    const int pc = fixed ? NPC : F.pc;
-    const double* __restrict x = T.x;
-    vm ok[U];
-    vd r[U], e[U];
-#pragma GCC unroll 16
-    for (int o = 0; o < U; ++o) ok[o] = all_lanes();
+    vd r[U];
+    if constexpr (NB > 0) {
 #pragma GCC unroll 8
-    for (int k = 0; k < pc; ++k) {
-        const Div h = F.bandwidth(T, k);
-        const vd tk = F.point(T, k);
-#pragma GCC unroll 16
-        for (int o = 0; o < U; ++o) {
-            const vd dk = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
-            d[o * pc + k] = dk;
-            const vd u = quotient(dk, h, ok[o]);
-            e[o] = (u * u) * set1(-0.5);
-        }
-        expo<U>(e);
-#pragma GCC unroll 16
-        for (int o = 0; o < U; ++o) {
-            const vd q = quotient(e[o], F.root, ok[o]);  // e^(((-u)·u)/2) / √(2π)
-            r[o] = k == 0 ? q : r[o] * q;                // 1·q is q
-        }
+        for (int k = 0; k < NPC; ++k) weight_factor<U>(T, F, i, k, NPC, r, d);
+    } else {
+        for (int k = 0; k < F.pc; ++k) weight_factor<U>(T, F, i, k, F.pc, r, d);
     }
+    quotients<U>(r, F.norm, w);
+    if (T.loo) {
 #pragma GCC unroll 16
-    for (int o = 0; o < U; ++o) {
-        w[o] = quotient(r[o], F.norm, ok[o]);
-        if (!all(ok[o])) w[o] = select(ok[o], w[o], divided_weight(T, F, i + o));
-        if (T.loo) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
+        for (int o = 0; o < U; ++o) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
     }
 }
 
-// Observation i's terms of the density and of every moment sum, with or
-// without the intercept sums; d holds its centred regressors and slot is its
-// density group. z is room for its design row.
-template <bool ICPT, bool VOL, int NB, int NPC>
-__attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, const Frame<NB, NPC>& F,
-                                                      Sums<NB>& S, vd& dens, int i, vd w, const vd* d,
-                                                      int slot, vd* __restrict z)
+// Observation i's term of the density, or of its group's cell.
+__attribute__((always_inline)) inline void add_density(const lp::BatchTask& T, vd& dens, vd w, int slot)
 {
-    // Constants for a fixed design, so that every index below is one.
-    constexpr bool fixed = NB > 0;
-    const int B = fixed ? NB : F.B, pc = fixed ? NPC : F.pc, p = fixed ? NPC : F.p;
-    const ptrdiff_t NS = static_cast<ptrdiff_t>(B) * (B + 1) / 2;
-
     if (T.slots == 0) {
         dens = dens + w;
     } else {
         double* cell = T.cells + static_cast<ptrdiff_t>(slot) * lanes;
         store(cell, load(cell) + w);
     }
+}
 
-    // The design row: the centred continuous regressors, the dummies as they
-    // stand, then each higher column as the product of two earlier ones.
-#pragma GCC unroll 8
-    for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
-    for (int k = pc; k < p; ++k) z[1 + k] = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]);
-#pragma GCC unroll 16
-    for (int c = p + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
-
-    // Moment sums; Z(i, 0) = 1, so its products with w are w itself.
+// Observation i's terms of the density and of every moment sum of a fixed
+// design, with or without the intercept sums; d holds its centred regressors
+// and slot is its density group. z is room for its design row.
+template <bool ICPT, int NB, int NPC>
+__attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, const Frame<NB, NPC>& F,
+                                                      Sums<NB>& S, vd& dens, int i, vd w, const vd* d,
+                                                      int slot, vd* __restrict z)
+{
+    add_density(T, dens, w, slot);
     const vd yi = set1(T.y[i]);
-    if (ICPT) {
-        const vd s = w * yi;
-        add(S, T, 0, w);
-        add(S, T, NS, s);
-        if (VOL) add(S, T, NS + B, s * yi);
+    if constexpr (NB > 0) {
+        // Every loop unrolled, every index a constant.
+        constexpr int B = NB, pc = NPC;
+        constexpr int NS = B * (B + 1) / 2;
+
+        // The design row: the centred regressors, then each higher column as
+        // the product of two earlier ones.
+#pragma GCC unroll 8
+        for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
+#pragma GCC unroll 16
+        for (int c = pc + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
+
+        // Moment sums; Z(i, 0) = 1, so its products with w are w itself.
+        if (ICPT) {
+            const vd s = w * yi;
+            add(S, T, 0, w);
+            add(S, T, NS, s);
+            add(S, T, NS + B, s * yi);
+        }
+#pragma GCC unroll 16
+        for (int c = 1; c < B; ++c) {
+            const vd zw = z[c] * w;
+            const vd s = zw * yi;
+            add(S, T, NS + c, s);
+            add(S, T, NS + B + c, s * yi);
+            add(S, T, c, zw);  // ZWZ(c, 0)
+#pragma GCC unroll 16
+            for (int b = c; b < B; ++b) add(S, T, lp::packed(B, b, c), zw * z[b]);
+        }
     }
+}
+
+// The terms of U observations i .. i + U - 1 of any design, their sums in
+// memory. Each accumulator is loaded once, takes the U terms in ascending
+// order and is stored once, so that the sums cost arithmetic rather than
+// memory traffic. z holds room for the U design rows and the U rows of
+// products Z(i, c)·w_i; d the centred regressors.
+template <int U, bool ICPT, int NB, int NPC>
+__attribute__((always_inline)) inline void accumulate_block(const lp::BatchTask& T, const Frame<NB, NPC>& F,
+                                                            vd& dens, int i, const vd* w, const vd* d, int& slot,
+                                                            vd* __restrict z)
+{
+    const int B = F.B, pc = F.pc, p = F.p;
+    const ptrdiff_t NS = static_cast<ptrdiff_t>(B) * (B + 1) / 2;
+    vd* __restrict zw = z + U * B;  // zw[o·B + c] = Z(i + o, c)·w_(i+o)
+    const double* __restrict y = T.y + i;
+
+    for (int o = 0; o < U; ++o) {
+        add_density(T, dens, w[o], slot);
+        if (T.slots != 0 && ++slot == T.slots) slot = 0;
+        vd* zo = z + o * B;
+        for (int k = 0; k < pc; ++k) zo[1 + k] = d[o * pc + k];
+        for (int k = pc; k < p; ++k) zo[1 + k] = set1(T.x[i + o + static_cast<ptrdiff_t>(k) * T.n]);
+        for (int c = p + 1; c < B; ++c) zo[c] = zo[T.fa[c]] * zo[T.fb[c]];
+        zw[o * B] = w[o];
+        for (int c = 1; c < B; ++c) zw[o * B + c] = zo[c] * w[o];
+    }
+
+    // Column 0 of ZWZ and the right-hand sides: w, then Z(i, c)·w; s = (Z·w)·y.
+    double* __restrict acc = T.acc;
+    double* __restrict Sy = acc + NS * lanes;
+    double* __restrict Sy2 = Sy + static_cast<ptrdiff_t>(B) * lanes;
+    for (int c = ICPT ? 0 : 1; c < B; ++c) {
+        const ptrdiff_t at = static_cast<ptrdiff_t>(c) * lanes;
+        vd a0 = load(acc + at), a1 = load(Sy + at), a2 = load(Sy2 + at);
 #pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            const vd yo = set1(y[o]);
+            const vd s = zw[o * B + c] * yo;
+            a0 = a0 + zw[o * B + c];
+            a1 = a1 + s;
+            a2 = a2 + s * yo;
+        }
+        store(acc + at, a0);
+        store(Sy + at, a1);
+        store(Sy2 + at, a2);
+    }
+
+    // Columns 1 .. B - 1, rows b >= c: (Z(i, c)·w)·Z(i, b), four rows at a time.
     for (int c = 1; c < B; ++c) {
-        const vd zw = z[c] * w;
-        const vd s = zw * yi;
-        add(S, T, NS + c, s);
-        if (VOL) add(S, T, NS + B + c, s * yi);
-        add(S, T, c, zw);  // ZWZ(c, 0)
+        double* __restrict column = acc + lp::packed(B, c, c) * lanes;  // ZWZ(c..B-1, c)
+        int b = c;
+        for (; b + 4 <= B; b += 4) {
+            double* e = column + static_cast<ptrdiff_t>(b - c) * lanes;
+            vd a[4];
+#pragma GCC unroll 4
+            for (int r = 0; r < 4; ++r) a[r] = load(e + r * lanes);
 #pragma GCC unroll 16
-        for (int b = c; b < B; ++b) add(S, T, lp::packed(B, b, c), zw * z[b]);
+            for (int o = 0; o < U; ++o) {
+                const vd f = zw[o * B + c];
+#pragma GCC unroll 4
+                for (int r = 0; r < 4; ++r) a[r] = a[r] + f * z[o * B + b + r];
+            }
+#pragma GCC unroll 4
+            for (int r = 0; r < 4; ++r) store(e + r * lanes, a[r]);
+        }
+        for (; b < B; ++b) {
+            double* e = column + static_cast<ptrdiff_t>(b - c) * lanes;
+            vd a = load(e);
+#pragma GCC unroll 16
+            for (int o = 0; o < U; ++o) a = a + zw[o * B + c] * z[o * B + b];
+            store(e, a);
+        }
     }
 }
 
 // Observations lo .. hi - 1, U at a time: their weights side by side, then
 // their sums in ascending order.
-template <int U, bool ICPT, bool VOL, int NB, int NPC>
+template <int U, bool ICPT, int NB, int NPC>
 __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const Frame<NB, NPC>& F, Sums<NB>& S,
                                                    vd& dens, int lo, int hi, int& slot, vd* z, vd* d)
 {
@@ -221,21 +308,29 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
     for (; i + U <= hi; i += U) {
         vd w[U];
         weights<U>(T, F, i, w, d);
+        if constexpr (NB > 0) {
 #pragma GCC unroll 16
-        for (int o = 0; o < U; ++o) {
-            accumulate<ICPT, VOL>(T, F, S, dens, i + o, w[o], d + o * pc, slot, z);
-            if (T.slots != 0 && ++slot == T.slots) slot = 0;
+            for (int o = 0; o < U; ++o) {
+                accumulate<ICPT>(T, F, S, dens, i + o, w[o], d + o * pc, slot, z);
+                if (T.slots != 0 && ++slot == T.slots) slot = 0;
+            }
+        } else {
+            accumulate_block<U, ICPT>(T, F, dens, i, w, d, slot, z);
         }
     }
     for (; i < hi; ++i) {
         vd w[1];
         weights<1>(T, F, i, w, d);
-        accumulate<ICPT, VOL>(T, F, S, dens, i, w[0], d, slot, z);
-        if (T.slots != 0 && ++slot == T.slots) slot = 0;
+        if constexpr (NB > 0) {
+            accumulate<ICPT>(T, F, S, dens, i, w[0], d, slot, z);
+            if (T.slots != 0 && ++slot == T.slots) slot = 0;
+        } else {
+            accumulate_block<1, ICPT>(T, F, dens, i, w, d, slot, z);
+        }
     }
 }
 
-template <int NB, int NPC, bool VOL>
+template <int NB, int NPC>
 void run_pass(const lp::BatchTask& T)
 {
     constexpr bool fixed = NB > 0;
@@ -259,11 +354,11 @@ void run_pass(const lp::BatchTask& T)
     // observations in flight: local for a fixed design, the task's otherwise.
     vd zfixed[fixed ? NB : 1], dfixed[fixed ? in_flight * NPC : 1];
     vd* z = fixed ? zfixed : reinterpret_cast<vd*>(T.z);
-    vd* d = fixed ? dfixed : reinterpret_cast<vd*>(T.z) + T.B;
+    vd* d = fixed ? dfixed : reinterpret_cast<vd*>(T.z) + 2 * lp::max_in_flight * T.B;
 
     int slot = T.slot0;
-    observe<in_flight, true, VOL>(T, F, S, dens, 0, T.nr, slot, z, d);
-    observe<in_flight, false, VOL>(T, F, S, dens, T.nr, T.n, slot, z, d);
+    observe<in_flight, true>(T, F, S, dens, 0, T.nr, slot, z, d);
+    observe<in_flight, false>(T, F, S, dens, T.nr, T.n, slot, z, d);
     save(S, T);
     store(T.dens, dens);
 }
@@ -272,17 +367,15 @@ void run_pass(const lp::BatchTask& T)
 // designs without dummies, the general one for every other.
 inline void pass(const lp::BatchTask& T)
 {
-    const bool vol = T.vol != 0;
-#define LP_FIXED(nb, npc)                                                     \
-    if (T.B == nb && T.pc == npc && T.p == npc)                               \
-        return vol ? run_pass<nb, npc, true>(T) : run_pass<nb, npc, false>(T);
+#define LP_FIXED(nb, npc) \
+    if (T.B == nb && T.pc == npc && T.p == npc) return run_pass<nb, npc>(T);
     LP_FIXED(2, 1)  // linear, one regressor
     LP_FIXED(3, 1)  // quadratic, one regressor
     LP_FIXED(4, 1)  // cubic, one regressor
     LP_FIXED(3, 2)  // linear, two regressors
     LP_FIXED(5, 2)  // two regressors and their squares
 #undef LP_FIXED
-    return vol ? run_pass<0, 0, true>(T) : run_pass<0, 0, false>(T);
+    return run_pass<0, 0>(T);
 }
 
 inline void expo_all(const double* x, double* e, ptrdiff_t count)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what this project needs and the machine
 # lacks: the compiler and CMake; GoogleTest and Google Benchmark for the tests
-# and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool.
+# and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool;
+# R, and NumPy, statsmodels and Dask for Debian's Python, for the R and Python
+# front ends and the references they are tested against.
 # Installs nothing when everything is there. Used by the README and .ci/run.
 set -euo pipefail
 
@@ -16,6 +18,11 @@ command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 [ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 [ -f /usr/include/csv.h ] || need+=(libcsv-dev)
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || need+=(fonts-dejavu-core)
+command -v Rscript >/dev/null 2>&1 || need+=(r-base-core)
+[ -x /usr/bin/python3 ] || need+=(python3)
+for module in numpy statsmodels dask distributed pip; do
+  /usr/bin/python3 -c "import $module" >/dev/null 2>&1 || need+=("python3-$module")
+done
 
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""

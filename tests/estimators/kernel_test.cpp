@@ -32,6 +32,11 @@ struct Stage {
         const lp::Pointers ptr{x.data(), &n, &p,      y.data(), &nr,     t.data(), &dm,  h,
                                grp,      mh.data(), sh.data(), fh.data(), &deg,    &vol, &nloo, nullptr};
         printed = printed_by([&] { lp::estimate(ptr, "dorvane", dorvane_layout, path); });
+        weights(j);
+    }
+    // The weights of point j by the scalar kernel.
+    void weights(int j)
+    {
         const double D = nloo == 1 ? n - 1 : n;
         for (int i = 0; i < static_cast<int>(n); ++i) {
             const double u[1] = {(x[i] - t[j]) / h[0]};
@@ -95,6 +100,25 @@ TEST(KernelStage, WeightAtTheEvaluationPoint)
         double sum = 0;
         for (double v : s.w) sum += v;
         EXPECT_EQ(s.fh[0], sum) << static_cast<int>(path);
+    }
+}
+
+TEST(KernelStage, TinyAndSubnormalWeightsOnEveryPath)
+{
+    // Points 32 to 40 bandwidths from every observation: the weights run from
+    // about 1e-223 through the subnormal numbers to zero, where quotients and
+    // exponentials leave their fast paths, and each density is made of them
+    // alone.
+    for (lp::Path path : paths()) {
+        Stage s(40, 0.0, 0, 0, 8);
+        for (int j = 0; j < 8; ++j) s.t[j] = 36.0 + 0.6 * j;
+        s.run(0, path);
+        for (int j = 0; j < 8; ++j) {
+            s.weights(j);
+            double sum = 0;
+            for (double v : s.w) sum += v;
+            EXPECT_EQ(s.fh[j], sum) << "path " << static_cast<int>(path) << ", point " << j;
+        }
     }
 }
 
