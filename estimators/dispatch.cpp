@@ -39,11 +39,8 @@ Features features()
     return f;
 }
 
-}  // namespace
-
-bool path_available(Path path)
+bool available(const Features& f, Path path)
 {
-    const Features f = features();
     switch (path) {
     case Path::widest:
     case Path::scalar: return true;
@@ -54,6 +51,10 @@ bool path_available(Path path)
     return false;
 }
 
+}  // namespace
+
+bool path_available(Path path) { return available(features(), path); }
+
 Path widest_path()
 {
     // A benchmark build may cap the path (LP_WIDEST_PATH: 1 AVX-512, 2 AVX2,
@@ -63,8 +64,9 @@ Path widest_path()
 #else
     const int cap = 1;
 #endif
+    const Features f = features();
     for (Path p : {Path::avx512, Path::avx2, Path::sse2})
-        if (static_cast<int>(p) >= cap && path_available(p)) return p;
+        if (static_cast<int>(p) >= cap && available(f, p)) return p;
     return Path::scalar;
 }
 

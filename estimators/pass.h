@@ -47,7 +47,8 @@ static_assert(in_flight <= lp::max_in_flight, "scratch is sized for lp::max_in_f
 
 // The accumulators: local variables for a fixed column count, which the
 // unrolled loops name by constants so that they stay in registers; the task's
-// memory otherwise. Slot k holds sum k of every lane.
+// memory for any other design (see accumulate_block). Slot k holds sum k of
+// every lane.
 template <int NB>
 struct Sums {
     static constexpr int NA = NB * (NB + 1) / 2 + 2 * NB;
@@ -79,11 +80,6 @@ inline void clear(Sums<0>&, const lp::BatchTask& T)
 {
     const ptrdiff_t count = static_cast<ptrdiff_t>(lp::accumulators(T.B)) * lanes;
     for (ptrdiff_t k = 0; k < count; ++k) T.acc[k] = 0.0;
-}
-__attribute__((always_inline)) inline void add(Sums<0>&, const lp::BatchTask& T, ptrdiff_t k, vd x)
-{
-    double* at = T.acc + static_cast<ptrdiff_t>(k) * lanes;
-    store(at, load(at) + x);
 }
 inline void save(const Sums<0>&, const lp::BatchTask&) {}
 
@@ -350,8 +346,9 @@ void run_pass(const lp::BatchTask& T)
     Sums<NB> S;
     clear(S, T);
 
-    // Scratch for a design row and for the centred regressors of the
-    // observations in flight: local for a fixed design, the task's otherwise.
+    // Scratch for the design rows (and their products with the weights) and
+    // the centred regressors of the observations in flight: local for a fixed
+    // design, the task's otherwise.
     vd zfixed[fixed ? NB : 1], dfixed[fixed ? in_flight * NPC : 1];
     vd* z = fixed ? zfixed : reinterpret_cast<vd*>(T.z);
     vd* d = fixed ? dfixed : reinterpret_cast<vd*>(T.z) + 2 * lp::max_in_flight * T.B;
