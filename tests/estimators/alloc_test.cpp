@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <malloc.h>
+#endif
+
 #include "estimators/frame.h"
 #include "support.h"
 
@@ -36,8 +40,23 @@ void* take(std::size_t bytes, std::size_t align = 0)
 {
     if (refuse(bytes)) return nullptr;
     if (bytes == 0) bytes = 1;
+#if defined(_WIN32)
+    // The C runtime has no aligned_alloc: every aligned request goes to
+    // _aligned_malloc and comes back through _aligned_free (give_aligned).
+    if (align != 0) return _aligned_malloc(bytes, align);
+#else
     if (align > alignof(std::max_align_t)) return std::aligned_alloc(align, (bytes + align - 1) / align * align);
+#endif
     return std::malloc(bytes);
+}
+
+void give_aligned(void* p)
+{
+#if defined(_WIN32)
+    _aligned_free(p);
+#else
+    std::free(p);
+#endif
 }
 
 }  // namespace
@@ -76,14 +95,14 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { give_aligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { give_aligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { give_aligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { give_aligned(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { give_aligned(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { give_aligned(p); }
 
 namespace {
 
