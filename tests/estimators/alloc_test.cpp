@@ -18,6 +18,12 @@
 #include "estimators/frame.h"
 #include "support.h"
 
+// The replacements below pair every allocation function with its own release
+// through malloc and free, which the compiler cannot see as a pair.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace {
 
 // While armed: allocations are counted, the largest request is kept, and the
@@ -138,7 +144,7 @@ Outcome run(const Case& c, long k)
     for (int i = 0; i < n; ++i) y[i] = x[i] * x[i] + 0.1 * (i % 5);
     for (int k2 = 0; k2 < p; ++k2)
         for (int j = 0; j < m; ++j) t[j + k2 * m] = 0.2 + 0.6 * j / m;
-    if (c.fails) {  // far outside the data of a local quartic: the check sum is about 1e12
+    if (c.fails && m > 2) {  // far outside the data of a local quartic: the check sum is about 1e12
         for (int i = 0; i < n; ++i) x[i] = 20.0 * i;
         for (int j = 0; j < m; ++j) t[j] = 300.0 + 20.0 * j;
         t[2] = 2000.0;
@@ -195,7 +201,9 @@ TEST(FaultInjection, EveryFailedAllocationIsARefusal)
         }
         // The injection is gone: the call is served as before.
         EXPECT_EQ(run(c, 0).printed, clean.printed) << c.what;
-        if (c.fails) EXPECT_NE(clean.printed.find("t: sum of off-diagonal element"), std::string::npos);
+        if (c.fails) {
+            EXPECT_NE(clean.printed.find("t: sum of off-diagonal element"), std::string::npos);
+        }
         std::printf("%-24s %2ld allocations, each failure refused with the outputs untouched\n", c.what,
                     clean.allocations);
     }
