@@ -7,10 +7,19 @@
 // extended instruction set, LP_TARGET (the compiler's target string). The
 // quotients and sums of the kernels must round exactly as written, so
 // multiply-add contraction stays off here whatever the build flags say.
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 #if LP_LANES > 1
+// GCC 12 finds its own AVX-512 min and max intrinsics "maybe uninitialized".
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 #endif
 
 #include "estimators/batch.h"

@@ -153,6 +153,8 @@ __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const
                                                    vd* __restrict w, vd* __restrict d)
 {
     vd r[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) r[o] = set1(1.0);  // taken over by the first factor
     if constexpr (NB > 0) {
 #pragma GCC unroll 8
         for (int k = 0; k < NPC; ++k) weight_factor<U>(T, F, i, k, NPC, r, d);
@@ -181,9 +183,8 @@ __attribute__((always_inline)) inline void add_density(const lp::BatchTask& T, v
 // design, with or without the intercept sums; d holds its centred regressors
 // and slot is its density group. z is room for its design row.
 template <bool ICPT, int NB, int NPC>
-__attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, const Frame<NB, NPC>& F,
-                                                      Sums<NB>& S, vd& dens, int i, vd w, const vd* d,
-                                                      int slot, vd* __restrict z)
+__attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, Sums<NB>& S, vd& dens, int i, vd w,
+                                                      const vd* d, int slot, vd* __restrict z)
 {
     add_density(T, dens, w, slot);
     const vd yi = set1(T.y[i]);
@@ -307,7 +308,7 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
         if constexpr (NB > 0) {
 #pragma GCC unroll 16
             for (int o = 0; o < U; ++o) {
-                accumulate<ICPT>(T, F, S, dens, i + o, w[o], d + o * pc, slot, z);
+                accumulate<ICPT, NB, NPC>(T, S, dens, i + o, w[o], d + o * pc, slot, z);
                 if (T.slots != 0 && ++slot == T.slots) slot = 0;
             }
         } else {
@@ -318,7 +319,7 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
         vd w[1];
         weights<1>(T, F, i, w, d);
         if constexpr (NB > 0) {
-            accumulate<ICPT>(T, F, S, dens, i, w[0], d, slot, z);
+            accumulate<ICPT, NB, NPC>(T, S, dens, i, w[0], d, slot, z);
             if (T.slots != 0 && ++slot == T.slots) slot = 0;
         } else {
             accumulate_block<1, ICPT>(T, F, dens, i, w, d, slot, z);

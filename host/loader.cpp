@@ -1,8 +1,7 @@
-// Run-time loading with dlopen, export calls on host arrays, and capture of
-// what the libraries print.
+// Export calls on host arrays and capture of what the libraries print. The
+// loading itself is per platform: library_posix.cpp, library_win32.cpp.
 #include "host/loader.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,23 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/platform.h"
+
 namespace host {
-
-Library::Library(const std::string& path) : handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-{
-    if (handle == nullptr) throw std::runtime_error("cannot load " + path + ": " + dlerror());
-}
-
-Library::~Library() { dlclose(handle); }
-
-void* Library::lookup(const std::string& name) const
-{
-    void* f = dlsym(handle, name.c_str());
-    if (f == nullptr) throw std::runtime_error("no export " + name);
-    return f;
-}
-
-bool Library::exports(const std::string& name) const { return dlsym(handle, name.c_str()) != nullptr; }
 
 namespace {
 
@@ -108,10 +93,11 @@ Outcome call(const Library& lib, const std::string& name, const Problem& pr, dou
 StdoutCapture::StdoutCapture()
 {
     std::fflush(stdout);
-    file = std::tmpfile();
+    file = scratch_file();
     if (file == nullptr) throw std::runtime_error("cannot open a temporary file");
     saved = dup(STDOUT_FILENO);
     if (saved < 0 || dup2(fileno(file), STDOUT_FILENO) < 0) {
+        if (saved >= 0) close(saved);
         std::fclose(file);
         throw std::runtime_error("cannot redirect standard output");
     }

@@ -15,7 +15,8 @@ namespace host {
 using Estimator15 = decltype(dorvane);  // dorvane, tremsal
 using Estimator16 = decltype(locparg);  // locparg, locpa2g
 
-// A shared library loaded with dlopen, unloaded when destroyed.
+// A shared library loaded at run time (dlopen, LoadLibrary), unloaded when
+// destroyed.
 class Library {
 public:
     // Loads the library at `path`; throws std::runtime_error when it cannot.

@@ -61,7 +61,7 @@ private:
     {
         const std::size_t more = capacity == 0 ? 64 : 2 * capacity;
         auto* bigger = static_cast<Range*>(::operator new(more * sizeof(Range), std::nothrow));
-        if (bigger == nullptr) fatal("Error: quick_sort: Tried to allocate %zu ranges !", more);
+        if (bigger == nullptr) fatal("Error: quick_sort: Tried to allocate %llu ranges !", static_cast<unsigned long long>(more));
         for (std::size_t k = 0; k < size; ++k) bigger[k] = slot[k];
         ::operator delete(slot);
         slot = bigger;

@@ -61,7 +61,7 @@ int Matrix::inverse()
     if (cols != rows) fatal("Error: inverse of a non-square Matrix(%d, %d)", rows, cols);
     const std::size_t bytes = LuWork::bytes(rows);
     void* block = bytes != 0 ? std::malloc(bytes) : nullptr;
-    if (block == nullptr) fatal("Error: Tried to allocate %zu Bytes for an inverse !", bytes);
+    if (block == nullptr) fatal("Error: Tried to allocate %llu Bytes for an inverse !", static_cast<unsigned long long>(bytes));
     LuWork work;
     work.place(block, rows);
     inverse(*this, work);

@@ -56,7 +56,7 @@ double* allocate_elements(int rows, int cols)
         if (bytes == 0)
             fatal("Error: Tried to allocate %d x %d doubles, more Bytes than can be addressed !", rows,
                   cols);
-        fatal("Error: Tried to allocate %zu Bytes !", bytes);
+        fatal("Error: Tried to allocate %llu Bytes !", static_cast<unsigned long long>(bytes));
     }
     return block;
 }

@@ -118,6 +118,7 @@ TEST(BadInput, EachKindGetsOneRefusalAndUntouchedOutputs)
                  " | " + outputs + " |\n";
     }
 
+#if !defined(_WIN32)  // README's copy is checked where the sources are: on the build machine
     std::ifstream in(LP_README);
     ASSERT_TRUE(in) << LP_README;
     std::stringstream whole;
@@ -134,6 +135,7 @@ TEST(BadInput, EachKindGetsOneRefusalAndUntouchedOutputs)
     EXPECT_EQ(readme.substr(body, to - body), table)
         << "README.md's table of bad arguments is out of date; rewrite it with\n"
            "  LP_UPDATE_README=1 build/tests/export_tests --gtest_filter=BadInput.*";
+#endif
 }
 
 // Regression: the host layer sized the outputs of deg = -2^63 by a 64-bit

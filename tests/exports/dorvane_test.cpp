@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <regex>
-#include <thread>
 
 #include "exports/oracle.h"
 #include "exports/problems.h"
@@ -296,7 +295,8 @@ TEST(DorvaneCall, LinesReachTheHostBeforeTheCallReturns)
     dup2(fileno(file), 1);
     host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
     char buf[256] = {};
-    const ssize_t got = pread(fileno(file), buf, sizeof buf - 1, 0);
+    lseek(fileno(file), 0, SEEK_SET);
+    const int got = static_cast<int>(read(fileno(file), buf, sizeof buf - 1));
     dup2(saved, 1);
     close(saved);
     std::fclose(file);
@@ -333,9 +333,12 @@ TEST(DorvaneCall, TwoThreadsAtOnceGiveTheSequentialResults)
         }
     };
     std::vector<double> mha, fha, mhb, fhb;
-    std::thread ta(raw, a, std::ref(mha), std::ref(fha)), tb(raw, b, std::ref(mhb), std::ref(fhb));
-    ta.join();
-    tb.join();
+    {
+        auto fa = [&] { raw(a, mha, fha); };
+        auto fb = [&] { raw(b, mhb, fhb); };
+        TestThread<decltype(fa)> ta(fa);
+        TestThread<decltype(fb)> tb(fb);
+    }
     const host::Outcome sa = run(a), sb = run(b);
     EXPECT_EQ(mha, sa.mh);
     EXPECT_EQ(fha, sa.fh);

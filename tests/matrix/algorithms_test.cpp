@@ -3,8 +3,6 @@
 // matrices), and sorting: exact agreement with the recursive formulation,
 // ties included, and columns long or adversarial enough to overflow a
 // recursive sort's call stack.
-#include <pthread.h>
-
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -102,17 +100,7 @@ void expect_sorted_permutation(const std::vector<double>& original, const Matrix
 template <class F>
 void on_small_stack(std::size_t bytes, F f)
 {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, bytes);
-    pthread_t thread;
-    auto body = [](void* arg) -> void* {
-        (*static_cast<F*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, body, &f), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
+    TestThread<F> thread(f, bytes);
 }
 
 }  // namespace

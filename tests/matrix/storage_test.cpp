@@ -2,6 +2,7 @@
 // edges, deep copies, and the fatal path for size, index and allocation errors.
 #include <climits>
 #include <cmath>
+#include <cstddef>
 
 #include "matrix/Matrix"
 #include "support.h"
@@ -130,7 +131,13 @@ TEST(MatrixStorageDeathTest, RangeWithoutLengthEndsTheProcess)
 TEST(MatrixStorageDeathTest, AllocationFailureEndsTheProcess)
 {
     EXPECT_FATAL(lp::allocate_elements(INT_MAX, INT_MAX), "Tried to allocate");
-    EXPECT_FATAL(Matrix(INT_MAX, 1 << 20), "Tried to allocate 18014398501093376 Bytes !");
+    // 2^31 - 1 rows of 2^20 doubles: a byte count a 64-bit size_t holds, a
+    // 32-bit one does not.
+    if (sizeof(std::size_t) == 8)
+        EXPECT_FATAL(Matrix(INT_MAX, 1 << 20), "Tried to allocate 18014398501093376 Bytes !");
+    else
+        EXPECT_FATAL(Matrix(INT_MAX, 1 << 20),
+                     "Tried to allocate 2147483647 x 1048576 doubles, more Bytes than can be addressed !");
 }
 
 TEST(MatrixAccessDeathTest, BracketServesColumnVectorsOnly)

@@ -31,6 +31,12 @@ void __libc_free(void*);
 }
 #endif
 
+// The replacements below pair every allocation function with its own release,
+// which the compiler cannot see as a pair.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace {
 
 enum Heap { free_store, c_heap };
