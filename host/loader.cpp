@@ -18,9 +18,17 @@ namespace host {
 
 namespace {
 
-// The integer a library reads from a host double (truncation toward zero),
-// for sizes that are known to be moderate.
-long long whole(double v) { return std::isfinite(v) ? static_cast<long long>(std::trunc(v)) : 0; }
+// The integer a library reads from a host double: truncation toward zero,
+// then the low 32 bits (NaN and the infinities read as 0). Any double gives
+// a count whose products with another stay within 64 bits.
+long long whole(double v)
+{
+    if (!std::isfinite(v)) return 0;
+    double r = std::fmod(std::trunc(v), 4294967296.0);  // exact
+    if (r < 0) r += 4294967296.0;
+    const auto low = static_cast<long long>(r);
+    return low < 2147483648LL ? low : low - 4294967296LL;
+}
 
 long long continuous(const Problem& pr)
 {
@@ -56,8 +64,7 @@ int invoke(const Library& lib, const std::string& name, Problem& pr, double* mh,
                                       pr.h.data(), pr.grp, mh, sh, fh, &pr.deg, &pr.vol, &pr.nloo);
 }
 
-Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill,
-             const std::vector<double>& fh0)
+Outcome outputs(const std::string& name, const Problem& pr, double fill, const std::vector<double>& fh0)
 {
     const std::size_t m = static_cast<std::size_t>(std::max(0LL, whole(pr.m)));
     const std::size_t B = static_cast<std::size_t>(output_columns(name, pr));
@@ -65,6 +72,13 @@ Outcome call(const Library& lib, const std::string& name, const Problem& pr, dou
     out.mh.assign(std::max<std::size_t>(m * B, 1), fill);
     out.sh.assign(std::max<std::size_t>(m * B, 1), fill);
     out.fh = fh0.empty() ? std::vector<double>(std::max<std::size_t>(density_size(pr), 1), 0.0) : fh0;
+    return out;
+}
+
+Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill,
+             const std::vector<double>& fh0)
+{
+    Outcome out = outputs(name, pr, fill, fh0);
 
     // The host's own copies: the library must read them and write only outputs.
     Problem copy = pr;

@@ -68,6 +68,11 @@ std::size_t density_size(const Problem& pr);
 // the outputs in mh (m × B), sh (m × B) and fh. Returns the export's result.
 int invoke(const Library& lib, const std::string& name, Problem& pr, double* mh, double* sh, double* fh);
 
+// The output arrays of export `name` for pr, at least one element each: mh and
+// sh (m × B) filled with `fill`, fh with zeros (or `fh0` when it is not empty).
+Outcome outputs(const std::string& name, const Problem& pr, double fill = 0.0,
+                const std::vector<double>& fh0 = {});
+
 // Calls export `name` of `lib` on copies of pr's arrays. mh and sh start filled
 // with `fill` and fh with zeros (or with `fh0` when it is not empty).
 Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill = 0.0,

@@ -3,7 +3,8 @@
 # lacks: the compiler and CMake; GoogleTest and Google Benchmark for the tests
 # and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool;
 # R, and NumPy, statsmodels and Dask for Debian's Python, for the R and Python
-# front ends and the references they are tested against.
+# front ends and the references they are tested against; clang with libFuzzer
+# and its sanitizer runtimes for the fuzz targets.
 # Installs nothing when everything is there. Used by the README and .ci/run.
 set -euo pipefail
 
@@ -23,6 +24,8 @@ command -v Rscript >/dev/null 2>&1 || need+=(r-base-core)
 for module in numpy statsmodels dask distributed pip; do
   /usr/bin/python3 -c "import $module" >/dev/null 2>&1 || need+=("python3-$module")
 done
+command -v clang++ >/dev/null 2>&1 || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""

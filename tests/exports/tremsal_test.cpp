@@ -292,41 +292,6 @@ TEST(TremsalExports, MatchIndependentWeightedLeastSquares)
     }
 }
 
-TEST(TremsalRefusal, DegreeAndLamOutsideTheirDesigns)
-{
-    struct Bad {
-        const char* name;
-        int deg, lam;
-        const char* line;
-    } bad[] = {
-        {"locparg", 3, 0, "locparg: use lam > 0 or tremsal \n"},
-        {"locparg", 3, -2, "locparg: use lam > 0 or tremsal \n"},
-        {"locparg", 2, 1, "locparg: deg must be 3\n"},
-        {"locparg", 4, 0, "locparg: deg must be 3\n"},
-        {"locparg", 3, 3, "locparg: lam = 3 exceeds the 2 continuous regressors\n"},
-        {"locpa2g", 3, 1, "locpa2g: use lam > 0 or tremsal \n"},
-        {"locpa2g", 3, 0, "locpa2g: use lam > 0 or tremsal \n"},
-        {"locpa2g", 2, 0, "locpa2g: lam = 0 must lie between 1 and the 2 continuous regressors\n"},
-        {"locpa2g", 2, 3, "locpa2g: lam = 3 must lie between 1 and the 2 continuous regressors\n"},
-        {"locpa2g", 1, 1, "locpa2g: deg must be 2\n"},
-        {"locpa2g", 0, 1, "locpa2g: deg must be at least 1\n"},
-        {"tremsal", 0, 0, "tremsal: deg must be at least 1\n"},
-        {"tremsal", -3, 0, "tremsal: deg must be at least 1\n"},
-    };
-    for (const Bad& b : bad) {
-        host::Problem pr = random_problem(30, 3, 2, 4, 80);
-        pr.deg = b.deg;
-        pr.lam = b.lam;
-        pr.vol = 1;
-        pr.grp[0] = 2;
-        pr.grp[1] = 1;
-        const host::Outcome out = run(b.name, pr);
-        EXPECT_EQ(out.ret, 0);
-        EXPECT_EQ(out.printed, b.line);
-        EXPECT_TRUE(untouched(out)) << b.line;
-    }
-}
-
 TEST(TremsalRefusal, LamRefusalComesBeforeTheLeaveOneOutAdmission)
 {
     host::Problem pr = random_problem(30, 2, 2, 4, 81);
