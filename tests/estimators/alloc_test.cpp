@@ -48,7 +48,7 @@ void* take(std::size_t bytes, std::size_t align = 0)
     if (bytes == 0) bytes = 1;
 #if defined(_WIN32)
     // The C runtime has no aligned_alloc: every aligned request goes to
-    // _aligned_malloc and comes back through _aligned_free (give_aligned).
+    // _aligned_malloc and comes back through _aligned_free (give).
     if (align != 0) return _aligned_malloc(bytes, align);
 #else
     if (align > alignof(std::max_align_t)) return std::aligned_alloc(align, (bytes + align - 1) / align * align);
@@ -56,59 +56,21 @@ void* take(std::size_t bytes, std::size_t align = 0)
     return std::malloc(bytes);
 }
 
-void give_aligned(void* p)
+void give(void* p, std::size_t align)
 {
 #if defined(_WIN32)
-    _aligned_free(p);
-#else
-    std::free(p);
+    if (align != 0) {
+        _aligned_free(p);
+        return;
+    }
 #endif
+    (void)align;
+    std::free(p);
 }
 
 }  // namespace
 
-void* operator new(std::size_t n)
-{
-    if (void* p = take(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n)
-{
-    if (void* p = take(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return take(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return take(n); }
-void* operator new(std::size_t n, std::align_val_t a)
-{
-    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n, std::align_val_t a)
-{
-    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    return take(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    return take(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { give_aligned(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { give_aligned(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { give_aligned(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { give_aligned(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { give_aligned(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { give_aligned(p); }
+#include "replaced_new.inc"
 
 namespace {
 

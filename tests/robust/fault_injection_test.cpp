@@ -105,7 +105,7 @@ void* take(std::size_t bytes, std::size_t align = 0)
     return remember(raw_alloc(bytes, align));
 }
 
-void give(void* p)
+void give(void* p, std::size_t /*align*/)
 {
     if (p == nullptr) return;
     forget(p);
@@ -151,48 +151,7 @@ void free(void* p)
 }
 #endif
 
-void* operator new(std::size_t n)
-{
-    if (void* p = take(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n)
-{
-    if (void* p = take(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return take(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return take(n); }
-void* operator new(std::size_t n, std::align_val_t a)
-{
-    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n, std::align_val_t a)
-{
-    if (void* p = take(n, static_cast<std::size_t>(a))) return p;
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    return take(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept
-{
-    return take(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept { give(p); }
-void operator delete[](void* p) noexcept { give(p); }
-void operator delete(void* p, std::size_t) noexcept { give(p); }
-void operator delete[](void* p, std::size_t) noexcept { give(p); }
-void operator delete(void* p, std::align_val_t) noexcept { give(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { give(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { give(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { give(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { give(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { give(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { give(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { give(p); }
+#include "replaced_new.inc"
 
 namespace {
 
