@@ -27,14 +27,5 @@ done
 command -v clang++ >/dev/null 2>&1 || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null 2>&1 || { echo "install-deps: run as root to install: ${need[*]}" >&2; exit 1; }
-    sudo=sudo
-  fi
-  echo "install-deps: installing ${need[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -q
-  $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${need[@]}"
-fi
+source "$(dirname "$0")/apt.sh"
+apt_install install-deps ${need[@]+"${need[@]}"}

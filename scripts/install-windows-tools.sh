@@ -15,18 +15,6 @@ command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || need+=(g++-mingw-w64-i686-win
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v make >/dev/null 2>&1 || need+=(make)
 
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null 2>&1 || { echo "install-windows-tools: run as root to install: ${need[*]}" >&2; exit 1; }
-    sudo=sudo
-  fi
-  echo "install-windows-tools: installing ${need[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  # 32-bit wine comes from the i386 architecture.
-  if [[ " ${need[*]} " == *" wine32:i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-  fi
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -q
-  $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${need[@]}"
-fi
+# 32-bit wine comes from the i386 architecture, which apt_install adds.
+source "$(dirname "$0")/apt.sh"
+apt_install install-windows-tools ${need[@]+"${need[@]}"}
