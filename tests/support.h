@@ -13,6 +13,15 @@
 // error matching `pattern`.
 #define EXPECT_FATAL(statement, pattern) EXPECT_EXIT(statement, ::testing::ExitedWithCode(1), pattern)
 
+#if defined(DORVANE_PATH) && defined(TREMSAL_PATH)
+// The deliverable that exports `name`, loaded once per test program.
+inline const host::Library& deliverable(const std::string& name)
+{
+    static const host::Library dorvane_so(DORVANE_PATH), tremsal_so(TREMSAL_PATH);
+    return name == "dorvane" ? dorvane_so : tremsal_so;
+}
+#endif
+
 // Runs f() and returns what it wrote to standard output.
 template <class F>
 std::string printed_by(F&& f)

@@ -14,12 +14,6 @@
 
 namespace {
 
-const host::Library& library(const std::string& name)
-{
-    static const host::Library dorvane_so(DORVANE_PATH), tremsal_so(TREMSAL_PATH);
-    return name == "dorvane" ? dorvane_so : tremsal_so;
-}
-
 constexpr double fill = -777.0;
 
 struct Bad {
@@ -102,7 +96,7 @@ TEST(BadInput, EachKindGetsOneRefusalAndUntouchedOutputs)
             host::StdoutCapture capture;
             host::Problem call = pr;
             if (b.null_x) call.x = std::vector<double>();  // an empty vector's data() is null
-            out.ret = host::invoke(library(b.name), b.name, call, out.mh.data(), want_sh ? out.sh.data() : nullptr,
+            out.ret = host::invoke(deliverable(b.name), b.name, call, out.mh.data(), want_sh ? out.sh.data() : nullptr,
                                    out.fh.data());
             out.printed = capture.finish();
         }

@@ -15,15 +15,9 @@
 
 namespace {
 
-const host::Library& dorvane_so()
-{
-    static const host::Library lib(DORVANE_PATH);
-    return lib;
-}
-
 host::Outcome run(const host::Problem& pr, double fill = -777.0)
 {
-    return host::call(dorvane_so(), "dorvane", pr, fill);
+    return host::call(deliverable("dorvane"), "dorvane", pr, fill);
 }
 
 const char kWarning[] =
@@ -293,7 +287,7 @@ TEST(DorvaneCall, LinesReachTheHostBeforeTheCallReturns)
     std::fflush(stdout);
     const int saved = dup(1);
     dup2(fileno(file), 1);
-    host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
+    host::invoke(deliverable("dorvane"), "dorvane", pr, mh.data(), sh.data(), fh.data());
     char buf[256] = {};
     lseek(fileno(file), 0, SEEK_SET);
     const int got = static_cast<int>(read(fileno(file), buf, sizeof buf - 1));
@@ -309,7 +303,7 @@ TEST(DorvaneCall, InputsAreNeverWritten)
     pr.vol = 1;
     host::Problem copy = pr;
     std::vector<double> mh(9), sh(9), fh(3);
-    host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
+    host::invoke(deliverable("dorvane"), "dorvane", pr, mh.data(), sh.data(), fh.data());
     EXPECT_EQ(pr.x, copy.x);
     EXPECT_EQ(pr.y, copy.y);
     EXPECT_EQ(pr.t, copy.t);
@@ -329,7 +323,7 @@ TEST(DorvaneCall, TwoThreadsAtOnceGiveTheSequentialResults)
         fh.assign(host::density_size(pr), 0.0);
         for (int rep = 0; rep < 5; ++rep) {
             std::fill(fh.begin(), fh.end(), 0.0);
-            host::invoke(dorvane_so(), "dorvane", pr, mh.data(), sh.data(), fh.data());
+            host::invoke(deliverable("dorvane"), "dorvane", pr, mh.data(), sh.data(), fh.data());
         }
     };
     std::vector<double> mha, fha, mhb, fhb;

@@ -12,21 +12,9 @@
 
 namespace {
 
-const host::Library& tremsal_so()
-{
-    static const host::Library lib(TREMSAL_PATH);
-    return lib;
-}
-
-const host::Library& dorvane_so()
-{
-    static const host::Library lib(DORVANE_PATH);
-    return lib;
-}
-
 host::Outcome run(const std::string& name, const host::Problem& pr)
 {
-    return host::call(name == "dorvane" ? dorvane_so() : tremsal_so(), name, pr, -777.0);
+    return host::call(deliverable(name), name, pr, -777.0);
 }
 
 bool untouched(const host::Outcome& out)

@@ -17,12 +17,6 @@
 
 namespace {
 
-const host::Library& library(const std::string& name)
-{
-    static const host::Library dorvane_so(DORVANE_PATH), tremsal_so(TREMSAL_PATH);
-    return name == "dorvane" ? dorvane_so : tremsal_so;
-}
-
 struct Job {
     std::string name;
     host::Problem pr;
@@ -90,7 +84,7 @@ TEST(Concurrency, EightThreadsGiveTheResultsOfCallsMadeAlone)
     constexpr int threads = 8, calls = 300;
     std::vector<Job> work = jobs();
     std::map<std::string, long> expected;
-    for (Job& job : work) job.alone = host::call(library(job.name), job.name, job.pr, -1.0);
+    for (Job& job : work) job.alone = host::call(deliverable(job.name), job.name, job.pr, -1.0);
     ASSERT_NE(work[work.size() - 4].alone.printed.find("t: sum of off-diagonal element"), std::string::npos);
 
     // Thread r makes calls r, r + threads, ... of the job list, over and over.
@@ -105,7 +99,7 @@ TEST(Concurrency, EightThreadsGiveTheResultsOfCallsMadeAlone)
                     const Job& job = work[(r + c * threads + c / 7) % work.size()];
                     host::Problem pr = job.pr;
                     host::Outcome out = host::outputs(job.name, pr, -1.0);
-                    out.ret = host::invoke(library(job.name), job.name, pr, out.mh.data(), out.sh.data(),
+                    out.ret = host::invoke(deliverable(job.name), job.name, pr, out.mh.data(), out.sh.data(),
                                            out.fh.data());
                     if (out.ret != 0 || !same_bits(out.mh, job.alone.mh) || !same_bits(out.sh, job.alone.sh) ||
                         !same_bits(out.fh, job.alone.fh))

@@ -155,12 +155,6 @@ void free(void* p)
 
 namespace {
 
-const host::Library& library(const std::string& name)
-{
-    static const host::Library dorvane_so(DORVANE_PATH), tremsal_so(TREMSAL_PATH);
-    return name == "dorvane" ? dorvane_so : tremsal_so;
-}
-
 constexpr double fill = -5.0;
 
 struct Trial {
@@ -178,7 +172,7 @@ Trial run(const std::string& name, const host::Problem& pr, Heap heap, long k)
     r.out = host::outputs(name, pr, fill);
     host::Problem copy = pr;
     if (copy.t.empty()) copy.t.push_back(0.0);
-    const host::Library& lib = library(name);
+    const host::Library& lib = deliverable(name);
 
     host::StdoutCapture capture;
     made[0] = made[1] = 0;
