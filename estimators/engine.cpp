@@ -181,7 +181,7 @@ void load_batch(const Args& a, const BatchTask& T, int j0, int count)
     for (int l = 0; l < W; ++l) {
         const int q = std::min(l, count - 1);
         for (int c = 0; c < a.pc; ++c) T.t[static_cast<std::ptrdiff_t>(c) * W + l] = a.t[j0 + q + c * m];
-        T.j[l] = l < count ? j0 + l : -1.0;
+        T.j[l] = l < count ? static_cast<double>(a.loo_base) + j0 + l : -1.0;
         T.dens[l] = l < count && a.K < 2 ? a.fh[j0 + l] : 0.0;
         for (int s = 0; s < T.slots; ++s)
             T.cells[static_cast<std::ptrdiff_t>(s) * W + l] =
@@ -264,6 +264,34 @@ void store(const Args& a, const Layout& lay, int j, const Work& k)
     }
 }
 
+// NaN in every mh (and sh) entry of point j: a point without a trustworthy
+// fit.
+void store_nan(const Args& a, const Layout& lay, int j)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int c = 0; c < lay.size(); ++c) {
+        const std::ptrdiff_t at = j + static_cast<std::ptrdiff_t>(c) * a.m;
+        a.mh[at] = nan;
+        if (a.vol != 0) a.sh[at] = nan;
+    }
+}
+
+void tell(const Args& a, int j, Event e, double S)
+{
+    if (a.report != nullptr && a.report->event != nullptr) a.report->event(a.report->ctx, j, e, S);
+}
+
+// The LU report of an all-zero row, said about the current point.
+struct LuSay {
+    const Args* a;
+    int j;
+    static void put(void* ctx, const char* line)
+    {
+        const auto* s = static_cast<const LuSay*>(ctx);
+        say(*s->a, s->j, "%s", line);
+    }
+};
+
 }  // namespace
 
 void make_divisor(double b, Divisor& d)
@@ -300,16 +328,18 @@ int fit(const Args& a, const Layout& lay, Path path)
     const KernelSet kernels(path);
     Work k;
     if (!k.take(a, lay, kernels.widest())) {
-        std::printf("%s: cannot allocate the working storage for n = %d and %d design columns\n", a.name,
-                    a.n, lay.size());
+        say(a, -1, "%s: cannot allocate the working storage for n = %d and %d design columns\n", a.name, a.n,
+            lay.size());
         return 0;
     }
+    LuSay lu_say{&a, -1};
+    if (a.report != nullptr && a.report->text != nullptr) k.lu.sink = ReportSink{LuSay::put, &lu_say};
 
     double hprod = 1.0;
     for (int c = 0; c < a.pc; ++c) hprod = hprod * a.h[c];
 
     if (a.nloo == 1 && a.nr != a.n) {
-        std::printf("%s", loo_refusal);
+        say(a, -1, "%s", loo_refusal);
         return 0;
     }
     const int D = a.nloo == 1 ? a.n - 1 : a.n;
@@ -363,20 +393,28 @@ int fit(const Args& a, const Layout& lay, Path path)
                 if (a.vol != 0) k.ZWy2.elem_ptr(0)[c] = T.acc[(NS + B + c) * W + q];
             }
 
-            // Conditioning check: an ill-conditioned point ends the call, and
-            // the first n entries of mh, in storage order, are marked as NaN.
+            // Conditioning check: for the exports an ill-conditioned point ends
+            // the call, and the first n entries of mh, in storage order, are
+            // marked as NaN; the core goes on past it.
+            lu_say.j = j;
             const double check = invert_and_check(k);
             if (check > 100000.0) {
-                std::printf("t: sum of off-diagonal element of invZWZ*ZWZ %i %g \n", j, check);
+                say(a, j, "t: sum of off-diagonal element of invZWZ*ZWZ %i %g \n", j, check);
+                if (a.report != nullptr && a.report->go_on) {
+                    tell(a, j, Event::check_failed, check);
+                    tell(a, j, Event::unreliable, check);
+                    store_nan(a, lay, j);
+                    continue;
+                }
                 const std::int64_t marked = std::min<std::int64_t>(a.n, static_cast<std::int64_t>(a.m) * B);
                 std::fill(a.mh, a.mh + marked, std::numeric_limits<double>::quiet_NaN());
-                std::printf(" m_out %g\n", a.mh[0]);
+                say(a, j, " m_out %g\n", a.mh[0]);
                 return 0;
             }
 
             k.beta.mult(k.inv, k.ZWy);
             if (a.vol != 0) {
-                if (a.pc < a.p) std::printf("%s", dummy_warning);
+                if (a.pc < a.p) say(a, j, "%s", dummy_warning);
                 k.gamma.mult(k.inv, k.ZWy2);
             }
             store(a, lay, j, k);

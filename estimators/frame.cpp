@@ -5,6 +5,7 @@
 // or overflow a count is refused here, before anything is allocated or written,
 // with one line on standard output and the return value 0.
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -26,15 +27,19 @@ int toint(double v)
                               : static_cast<int>(static_cast<std::int64_t>(low) - 4294967296LL);
 }
 
-namespace {
-
-bool refuse(const char* name, const char* what)
+void say(const Args& a, int j, const char* format, ...)
 {
-    std::printf("%s: %s\n", name, what);
-    return false;
+    va_list args;
+    va_start(args, format);
+    if (a.report == nullptr || a.report->text == nullptr) {
+        std::vprintf(format, args);
+    } else {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        a.report->text(a.report->ctx, j, text);
+    }
+    va_end(args);
 }
-
-}  // namespace
 
 bool read_args(const Pointers& ptr, const char* name, Args& a)
 {
@@ -44,22 +49,26 @@ bool read_args(const Pointers& ptr, const char* name, Args& a)
         const char* label;
     } scalars[] = {{ptr.n, "n"},     {ptr.p, "p"},     {ptr.nr, "nr"},     {ptr.m, "m"},
                    {ptr.deg, "deg"}, {ptr.vol, "vol"}, {ptr.nloo, "nloo"}, {ptr.lam, "lam"}};
+    a.name = name;
+    const auto refuse = [&a](const char* what) {
+        say(a, -1, "%s: %s\n", a.name, what);
+        return false;
+    };
     const int nscalars = ptr.lam != nullptr ? 8 : 7;
     for (int k = 0; k < nscalars; ++k) {
         if (scalars[k].v == nullptr) {
-            std::printf("%s: %s is a null pointer\n", name, scalars[k].label);
+            say(a, -1, "%s: %s is a null pointer\n", name, scalars[k].label);
             return false;
         }
         if (!std::isfinite(*scalars[k].v)) {
-            std::printf("%s: %s is not a finite number\n", name, scalars[k].label);
+            say(a, -1, "%s: %s is not a finite number\n", name, scalars[k].label);
             return false;
         }
     }
-    if (ptr.grp == nullptr) return refuse(name, "grp is a null pointer");
-    if (!std::isfinite(ptr.grp[0])) return refuse(name, "grp[0] is not a finite number");
-    if (!std::isfinite(ptr.grp[1])) return refuse(name, "grp[1] is not a finite number");
+    if (ptr.grp == nullptr) return refuse("grp is a null pointer");
+    if (!std::isfinite(ptr.grp[0])) return refuse("grp[0] is not a finite number");
+    if (!std::isfinite(ptr.grp[1])) return refuse("grp[1] is not a finite number");
 
-    a.name = name;
     a.n = toint(*ptr.n);
     a.p = toint(*ptr.p);
     a.nr = toint(*ptr.nr);
@@ -71,20 +80,20 @@ bool read_args(const Pointers& ptr, const char* name, Args& a)
     a.K = toint(ptr.grp[0]);
     a.phase = toint(ptr.grp[1]);
 
-    if (a.n < 1) return refuse(name, "n must be at least 1");
-    if (a.p < 1) return refuse(name, "p must be at least 1");
-    if (a.nr < 1 || a.nr > a.n) return refuse(name, "nr must lie between 1 and n");
-    if (a.m < 0) return refuse(name, "m must not be negative");
-    if (a.deg < 1) return refuse(name, "deg must be at least 1");
-    if (a.K >= 2 && a.phase < 1) return refuse(name, "grp[1] (the phase) must be at least 1 when grp[0] asks for groups");
+    if (a.n < 1) return refuse("n must be at least 1");
+    if (a.p < 1) return refuse("p must be at least 1");
+    if (a.nr < 1 || a.nr > a.n) return refuse("nr must lie between 1 and n");
+    if (a.m < 0) return refuse("m must not be negative");
+    if (a.deg < 1) return refuse("deg must be at least 1");
+    if (a.K >= 2 && a.phase < 1) return refuse("grp[1] (the phase) must be at least 1 when grp[0] asks for groups");
 
     // The sign of the last bandwidth carries the number of continuous
     // regressors, which come first.
-    if (ptr.h == nullptr) return refuse(name, "h is a null pointer");
+    if (ptr.h == nullptr) return refuse("h is a null pointer");
     const double last = ptr.h[a.p - 1];
     const std::int64_t pc = last >= 0.0 ? a.p : -static_cast<std::int64_t>(toint(last));
     if (pc < 1 || pc > a.p) {
-        std::printf("%s: h[p-1] = %g gives %lld continuous regressors; there must be 1 to p = %d\n", name,
+        say(a, -1, "%s: h[p-1] = %g gives %lld continuous regressors; there must be 1 to p = %d\n", name,
                     last, static_cast<long long>(pc), a.p);
         return false;
     }
@@ -93,16 +102,16 @@ bool read_args(const Pointers& ptr, const char* name, Args& a)
     // one is left to flow as NaN.
     for (int k = 0; k < a.pc; ++k) {
         if (ptr.h[k] < 0.0) {
-            std::printf("%s: bandwidth h[%d] is negative\n", name, k);
+            say(a, -1, "%s: bandwidth h[%d] is negative\n", name, k);
             return false;
         }
     }
 
     if (ptr.x == nullptr || ptr.y == nullptr || ptr.fh == nullptr)
-        return refuse(name, "x, y and fh must not be null pointers");
+        return refuse("x, y and fh must not be null pointers");
     if (a.m > 0 && (ptr.t == nullptr || ptr.mh == nullptr))
-        return refuse(name, "t and mh must not be null pointers");
-    if (a.m > 0 && a.vol != 0 && ptr.sh == nullptr) return refuse(name, "sh must not be a null pointer when vol is not 0");
+        return refuse("t and mh must not be null pointers");
+    if (a.m > 0 && a.vol != 0 && ptr.sh == nullptr) return refuse("sh must not be a null pointer when vol is not 0");
 
     a.x = ptr.x;
     a.y = ptr.y;

@@ -21,6 +21,32 @@ struct Pointers {
     double *x, *n, *p, *y, *nr, *t, *m, *h, *grp, *mh, *sh, *fh, *deg, *vol, *nloo, *lam;
 };
 
+// ---- Reports -------------------------------------------------------------
+
+// What became of an evaluation point whose normal equations could not serve.
+enum class Event : std::uint8_t {
+    check_failed,  // the conditioning test failed: its off-diagonal sum S > 100000
+    refitted,      // solved again by a method that stays accurate, and trusted
+    unreliable,    // no trustworthy solution exists in double precision: NaN in mh and sh
+};
+
+// Where the engine's lines and its point events go. The exports keep the
+// defaults: lines on standard output, and a failed conditioning test ends the
+// call. The fitting core collects both and fits past a failed point.
+struct Report {
+    void* ctx = nullptr;
+    // Receives each printed text, whole lines, with the point it is about
+    // (from 0 within the call; -1 for the call itself). Null: standard output.
+    void (*text)(void* ctx, int j, const char* s) = nullptr;
+    // Receives the events of point j and the test's sum S (NaN when it had
+    // none). May be null.
+    void (*event)(void* ctx, int j, Event e, double S) = nullptr;
+    // False: a failed conditioning test ends the call, with the first n entries
+    // of mh marked NaN. True: the point goes on as a stiff one, refitted or
+    // NaN, and so does the call.
+    bool go_on = false;
+};
+
 // The arguments of one call, read and checked.
 struct Args {
     const char* name;  // the export's name, which starts every refusal line
@@ -30,15 +56,28 @@ struct Args {
     int pc;     // continuous regressors: p, or -h[p-1] truncated when h[p-1] < 0
     int K;      // group count, grp[0] truncated; groups exist when K >= 2
     int phase;  // grp[1] truncated: observation i belongs to group (i + phase - 1) mod K
+    // Leave-one-out drops observation loo_base + j at evaluation point j: 0
+    // for an export, the first point's index when the core fits a slice.
+    int loo_base = 0;
+    const Report* report = nullptr;  // null: the exports' defaults
 };
+
+// Hands the printf-style text to a.report, or prints it on standard output.
+// j is the point the text is about, -1 for the call.
+void say(const Args& a, int j, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
 
 // Reads a host double as an integer: truncation toward zero, then the low 32
 // bits of the two's-complement result (-0.9 gives 0, 2^32 + 5 gives 5). Defined
 // for every double; NaN and the infinities read as 0.
 int toint(double v);
 
-// Reads and checks the scalar arguments. Returns false after printing one line
-// "<name>: <what is wrong>" when the call cannot be served safely.
+// Reads and checks the scalar arguments into a, whose report is kept. Returns
+// false after saying one line "<name>: <what is wrong>" when the call cannot
+// be served safely.
 bool read_args(const Pointers& ptr, const char* name, Args& a);
 
 // ---- Kernel --------------------------------------------------------------
@@ -100,6 +139,13 @@ bool power_layout(const Args& a, Layout& lay, bool cubes);
 // Columns 0..p + pc (levels and squares of the continuous regressors)
 // followed by z_k·z_lam for every continuous k != lam, of a layout of B columns.
 bool lam_products(const Args& a, Layout& lay, std::int64_t B);
+
+// The four estimators' rules. locparg serves deg = 3 and locpa2g deg = 2,
+// each with 1 <= lam <= pc; they say their refusal otherwise.
+bool dorvane_layout(const Args& a, Layout& lay);
+bool tremsal_layout(const Args& a, Layout& lay);
+bool locparg_layout(const Args& a, Layout& lay);
+bool locpa2g_layout(const Args& a, Layout& lay);
 
 // ---- The fitting engine ---------------------------------------------------
 

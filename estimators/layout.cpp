@@ -1,6 +1,14 @@
-// Column layouts of the local designs shared by several estimators.
+// The column layouts of the four estimators' local designs, with the
+// refusals of the estimators that serve one degree only.
+//
+//   dorvane  1, z_k, dummies, then squares of columns 1, 2, ... (deg >= 2)
+//   tremsal  the dorvane design; with deg = 3 the last pc columns are the
+//            cubes z_k³ instead (third derivatives, 6·beta)
+//   locpa2g  deg 2: 1, z_k, dummies, z_k², then z_k·z_L for k != L, L = lam
+//            (mixed second derivatives, the plain coefficient)
+//   locparg  deg 3: the locpa2g design, then z_k²·z_L for k != L and
+//            z_k·z_L² for every k (z_L³ for k = L), plain coefficients
 #include <climits>
-#include <cstdio>
 #include <new>
 
 #include "estimators/frame.h"
@@ -10,13 +18,13 @@ namespace lp {
 bool Layout::take(const Args& a, std::int64_t count)
 {
     if (count > INT_MAX || call_bytes(a, count) < 0) {
-        std::printf("%s: %lld design columns are more than can be served\n", a.name,
+        say(a, -1, "%s: %lld design columns are more than can be served\n", a.name,
                     static_cast<long long>(count));
         return false;
     }
     col.reset(new (std::nothrow) Column[count]);
     if (!col) {
-        std::printf("%s: cannot allocate the layout of %lld design columns\n", a.name,
+        say(a, -1, "%s: cannot allocate the layout of %lld design columns\n", a.name,
                     static_cast<long long>(count));
         return false;
     }
@@ -47,6 +55,52 @@ bool lam_products(const Args& a, Layout& lay, std::int64_t B)
     for (int k = 1; k <= a.pc; ++k)
         if (k != a.lam) lay.add(Kind::cross, k, a.lam);
     return true;
+}
+
+bool dorvane_layout(const Args& a, Layout& lay) { return power_layout(a, lay, false); }
+
+bool tremsal_layout(const Args& a, Layout& lay) { return power_layout(a, lay, true); }
+
+bool locparg_layout(const Args& a, Layout& lay)
+{
+    if (a.deg == 3 && a.lam < 1) {
+        say(a, -1, "%s", "locparg: use lam > 0 or tremsal \n");
+        return false;
+    }
+    if (a.deg != 3) {
+        say(a, -1, "locparg: deg must be 3\n");
+        return false;
+    }
+    if (a.lam > a.pc) {
+        say(a, -1, "locparg: lam = %d exceeds the %d continuous regressors\n", a.lam, a.pc);
+        return false;
+    }
+    const int L = a.lam, p = a.p, pc = a.pc;
+    if (!lam_products(a, lay, static_cast<std::int64_t>(p) + 4LL * pc - 1)) return false;
+    // z_k²·z_L: square column p + k times z_L.
+    for (int k = 1; k <= pc; ++k)
+        if (k != L) lay.add(Kind::cross, p + k, L);
+    // z_k·z_L·z_L: the product column z_k·z_L (the square for k = L) times z_L.
+    int product = p + pc + 1;
+    for (int k = 1; k <= pc; ++k) lay.add(Kind::cross, k == L ? p + L : product++, L);
+    return true;
+}
+
+bool locpa2g_layout(const Args& a, Layout& lay)
+{
+    if (a.deg == 3) {
+        say(a, -1, "%s", "locpa2g: use lam > 0 or tremsal \n");
+        return false;
+    }
+    if (a.deg != 2) {
+        say(a, -1, "locpa2g: deg must be 2\n");
+        return false;
+    }
+    if (a.lam < 1 || a.lam > a.pc) {
+        say(a, -1, "locpa2g: lam = %d must lie between 1 and the %d continuous regressors\n", a.lam, a.pc);
+        return false;
+    }
+    return lam_products(a, lay, static_cast<std::int64_t>(a.p) + 2LL * a.pc);
 }
 
 }  // namespace lp

@@ -78,7 +78,7 @@ int Matrix::inverse(const Matrix& A, LuWork& w)
     for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= n; ++j) w.a[i][j] = A(i - 1, j - 1);
     double parity = 0.0;
-    ludcmp(w.a, n, w.indx, parity, w.scale);
+    ludcmp(w.a, n, w.indx, parity, w.scale, w.sink);
 
     // Column j of the inverse solves A·x = e_j.
     for (int j = 1; j <= n; ++j) {

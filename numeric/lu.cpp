@@ -19,7 +19,7 @@ void ludcmp(const dmat& a, int n, int* indx, double& d)
     dvector_free(scale, 1, n);
 }
 
-void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale)
+void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale, const ReportSink& sink)
 {
     // scale[i]: the reciprocal of row i's largest magnitude.
     d = 1.0;
@@ -30,7 +30,7 @@ void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale)
             const double mag = std::fabs(a[i][j]);
             if (mag > big) big = mag;
         }
-        if (big == 0.0) numeric_error("Singular matrix in routine LUDCMP");
+        if (big == 0.0) numeric_error("Singular matrix in routine LUDCMP", sink);
         scale[i] = 1.0 / big;  // +inf for an all-zero row; the division does not trap
     }
 

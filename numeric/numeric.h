@@ -36,9 +36,18 @@ using fmat = OffsetMatrix<float>;
 using imat = OffsetMatrix<int>;
 using dmat = OffsetMatrix<double>;
 
+// Where the reports of the numerical routines go: each whole line of text is
+// handed to put(ctx, line), or printed on standard output when put is null.
+struct ReportSink {
+    void (*put)(void* ctx, const char* line) = nullptr;
+    void* ctx = nullptr;
+};
+
 // Prints the three-line report of a numerical routine to standard output and
 // returns; the routine that called it decides whether to carry on.
 void numeric_error(const char* message);
+// The same three lines, handed to `sink`.
+void numeric_error(const char* message, const ReportSink& sink);
 
 // Allocators of vectors indexed nl..nh. After a failed allocation they print
 // the report, write one line to standard error and end the process with
@@ -75,8 +84,9 @@ void convert_matrix_free(fmat b, int nrl, int nrh, int ncl, int nch);
 // An all-zero row is reported and the factorisation goes on; an exactly
 // zero pivot becomes 1e-20.
 void ludcmp(const dmat& a, int n, int* indx, double& d);
-// The same, with the row scales kept in the caller's `scale` (1..n).
-void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale);
+// The same, with the row scales kept in the caller's `scale` (1..n) and the
+// report of an all-zero row handed to `sink`.
+void ludcmp(const dmat& a, int n, int* indx, double& d, const dvec& scale, const ReportSink& sink = {});
 
 // Solves A·x = b in place with the factors of ludcmp; b is indexed 1..n.
 void lu_backsubstitute(const dmat& a, int n, const int* indx, const dvec& b);
@@ -89,6 +99,7 @@ struct LuWork {
     dvec col, scale;
     int* indx = nullptr;
     int n = 0;
+    ReportSink sink;  // where ludcmp's report of an all-zero row goes
 
     // Bytes of the block for order n, or 0 when they do not fit in size_t.
     static std::size_t bytes(int n);

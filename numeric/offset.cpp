@@ -15,6 +15,16 @@ void numeric_error(const char* message)
     std::printf("...now exiting to system..?.\n");
 }
 
+void numeric_error(const char* message, const ReportSink& sink)
+{
+    if (sink.put == nullptr) return numeric_error(message);
+    sink.put(sink.ctx, "Numerical routine run-time error...\n");
+    char line[256];
+    std::snprintf(line, sizeof line, "%s\n", message);
+    sink.put(sink.ctx, line);
+    sink.put(sink.ctx, "...now exiting to system..?.\n");
+}
+
 namespace {
 
 // Reports a failed allocation and ends the process: no caller tests for a
