@@ -157,4 +157,12 @@ int estimate(const Pointers& ptr, const char* name, LayoutRule rule, Path path)
     return fit(a, lay, path);
 }
 
+int run(const Args& a, LayoutRule rule, Path path)
+{
+    const FloatingPointDefaults environment;
+    Layout lay;
+    if (!rule(a, lay)) return 0;
+    return fit(a, lay, path);
+}
+
 }  // namespace lp

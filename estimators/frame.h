@@ -171,4 +171,9 @@ int fit(const Args& a, const Layout& lay, Path path = Path::widest);
 // and flushes standard output before returning 0.
 int estimate(const Pointers& ptr, const char* name, LayoutRule rule, Path path = Path::widest);
 
+// A call with arguments already read and checked, as the fitting core makes
+// it: builds the layout by `rule` and fits, in the default floating-point
+// environment. Returns 0; says its refusals through a.report.
+int run(const Args& a, LayoutRule rule, Path path = Path::widest);
+
 }  // namespace lp

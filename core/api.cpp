@@ -1,0 +1,190 @@
+// The C interface of the fitting core. Nothing thrown inside crosses it: every
+// error becomes a status and a message kept in the object it concerns.
+#if defined(_WIN32)
+#define LPCORE_API __declspec(dllexport)
+#else
+#define LPCORE_API __attribute__((visibility("default")))
+#endif
+
+#include <cstring>
+#include <new>
+
+#include "core/result.h"
+#include "core/spec.h"
+#include "include/lpcore.h"
+
+struct lpc_spec {
+    lpc::Spec s;
+};
+
+namespace {
+
+// Runs a setter, keeping its error in the spec (the first one for lpc_run).
+template <class F>
+int guarded(lpc_spec* spec, F setter)
+{
+    if (spec == nullptr) return LPC_EUSAGE;
+    try {
+        setter(spec->s);
+        return LPC_OK;
+    } catch (const lpc::Error& e) {
+        spec->s.message = e.what();
+        if (spec->s.error.status == LPC_OK) spec->s.error = e;
+        return e.status;
+    } catch (const std::bad_alloc&) {
+        spec->s.message = "out of memory";
+        if (spec->s.error.status == LPC_OK) spec->s.error = lpc::Error(LPC_ENOMEM, "out of memory");
+        return LPC_ENOMEM;
+    }
+}
+
+std::string name_of(const char* name) { return name == nullptr ? std::string() : std::string(name); }
+
+}  // namespace
+
+extern "C" {
+
+LPCORE_API const char* lpc_version(void) { return "1.0.0"; }
+
+LPCORE_API lpc_spec* lpc_spec_new(const char* estimator)
+{
+    auto* spec = new (std::nothrow) lpc_spec;
+    if (spec == nullptr) return nullptr;
+    guarded(spec, [&](lpc::Spec& s) {
+        if (estimator == nullptr) throw lpc::usage("no estimator named");
+        s.estimator = estimator;
+    });
+    return spec;
+}
+
+LPCORE_API void lpc_spec_free(lpc_spec* spec) { delete spec; }
+
+LPCORE_API const char* lpc_spec_message(const lpc_spec* spec)
+{
+    return spec == nullptr ? "no spec" : spec->s.message.c_str();
+}
+
+LPCORE_API int lpc_set_response(lpc_spec* spec, const char* name, const double* y, size_t n)
+{
+    return guarded(spec, [&](lpc::Spec& s) {
+        if (n > 0 && y == nullptr) throw lpc::usage("the response: null values");
+        s.y = lpc::Column{name_of(name), std::vector<double>(y, y + n)};
+        s.have_y = true;
+    });
+}
+
+LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double* x, size_t n, int dummy)
+{
+    return guarded(spec, [&](lpc::Spec& s) {
+        if (n > 0 && x == nullptr) throw lpc::usage("regressor '" + name_of(name) + "': null values");
+        (dummy ? s.dummies : s.cont).push_back(lpc::Column{name_of(name), std::vector<double>(x, x + n)});
+    });
+}
+
+LPCORE_API int lpc_set_int(lpc_spec* spec, const char* name, long long value)
+{
+    return guarded(spec, [&](lpc::Spec& s) { lpc::set_int(s, name_of(name), value); });
+}
+
+LPCORE_API int lpc_set_double(lpc_spec* spec, const char* name, double value)
+{
+    return guarded(spec, [&](lpc::Spec& s) { lpc::set_double(s, name_of(name), value); });
+}
+
+LPCORE_API int lpc_set_doubles(lpc_spec* spec, const char* name, const double* values, size_t count)
+{
+    return guarded(spec, [&](lpc::Spec& s) { lpc::set_doubles(s, name_of(name), values, count); });
+}
+
+LPCORE_API int lpc_set_text(lpc_spec* spec, const char* name, const char* value)
+{
+    return guarded(spec, [&](lpc::Spec& s) {
+        if (value == nullptr) throw lpc::usage(name_of(name) + ": null text");
+        lpc::set_text(s, name_of(name), value);
+    });
+}
+
+LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, lpc_fit** out)
+{
+    if (out == nullptr) return LPC_EUSAGE;
+    *out = new (std::nothrow) lpc_fit;
+    if (*out == nullptr) return LPC_ENOMEM;
+    lpc_fit& fit = **out;
+    try {
+        if (spec == nullptr) throw lpc::usage("no spec");
+        lpc::run(spec->s, progress, ctx, fit);
+    } catch (const lpc::Error& e) {
+        fit = lpc_fit{};
+        fit.status = e.status;
+        fit.message = e.what();
+    } catch (const std::bad_alloc&) {
+        fit = lpc_fit{};
+        fit.status = LPC_ENOMEM;
+        fit.message = "out of memory";
+    }
+    return fit.status;
+}
+
+LPCORE_API void lpc_fit_free(lpc_fit* fit) { delete fit; }
+
+LPCORE_API int lpc_status(const lpc_fit* fit) { return fit == nullptr ? LPC_EUSAGE : fit->status; }
+
+LPCORE_API const char* lpc_message(const lpc_fit* fit) { return fit == nullptr ? "no fit" : fit->message.c_str(); }
+
+LPCORE_API size_t lpc_rows(const lpc_fit* fit) { return fit == nullptr ? 0 : fit->rows; }
+
+LPCORE_API size_t lpc_columns(const lpc_fit* fit) { return fit == nullptr ? 0 : fit->names.size(); }
+
+LPCORE_API const char* lpc_column_name(const lpc_fit* fit, size_t k)
+{
+    return fit == nullptr || k >= fit->names.size() ? nullptr : fit->names[k].c_str();
+}
+
+LPCORE_API const double* lpc_values(const lpc_fit* fit, const char* name, size_t* count)
+{
+    if (count != nullptr) *count = 0;
+    if (fit == nullptr || name == nullptr) return nullptr;
+    for (std::size_t k = 0; k < fit->names.size(); ++k)
+        if (fit->names[k] == name) {
+            if (count != nullptr) *count = fit->rows;
+            return fit->columns[k].data();
+        }
+    const auto it = fit->values.find(name);
+    if (it == fit->values.end()) return nullptr;
+    if (count != nullptr) *count = it->second.size();
+    return it->second.data();
+}
+
+LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, size_t* count)
+{
+    if (count != nullptr) *count = 0;
+    if (fit == nullptr || name == nullptr) return nullptr;
+    const auto it = fit->points.find(name);
+    if (it == fit->points.end() || it->second.empty()) return nullptr;
+    if (count != nullptr) *count = it->second.size();
+    return it->second.data();
+}
+
+LPCORE_API const char* lpc_text(const lpc_fit* fit, const char* name, int base)
+{
+    if (fit == nullptr || name == nullptr) return nullptr;
+    auto* f = const_cast<lpc_fit*>(fit);
+    const auto key = std::make_pair(std::string(name), base);
+    auto made = f->made.find(key);
+    if (made != f->made.end()) return made->second.c_str();
+    const auto maker = f->texts.find(name);
+    if (maker == f->texts.end()) {
+        static const char* const known[] = {"estimator", "title", "header", "method", "warnings", "notes",
+                                            "messages", "library", "selection"};
+        for (const char* k : known)
+            if (std::strcmp(k, name) == 0) return "";
+        return nullptr;
+    }
+    try {
+        return f->made.emplace(key, maker->second(base)).first->second.c_str();
+    } catch (...) {
+        return "";
+    }
+}
+
+}  // extern "C"

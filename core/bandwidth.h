@@ -1,0 +1,44 @@
+// Bandwidths: given, the normal-reference rule of thumb, or chosen by a
+// criterion (least-squares cross-validation over a grid of candidates).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/design.h"
+#include "core/fitter.h"
+
+namespace lpc {
+
+// The normal-reference bandwidths h_k = c·s_k·n^(-1/(pc + 4)) for deg 1 and
+// n^(-1/(pc + 8)) for deg 2 and 3, c = (4/(pc + 2))^(1/(pc + 4)), s_k the
+// sample standard deviation of continuous regressor k: Silverman's
+// 1.06·s·n^(-1/5) for one regressor and a linear fit, widened for a higher
+// degree at the rate its smaller bias allows.
+std::vector<double> rule_of_thumb(const Design& d);
+
+// How the bandwidth of a fit came about.
+struct Selection {
+    std::vector<double> h;                  // the pc bandwidths chosen
+    std::string method;                     // "given", "rule of thumb", "cross-validated", ...
+    std::string criterion;                  // what was minimised, for messages
+    std::vector<std::vector<double>> tried;  // every bandwidth vector scored, in order
+    std::vector<double> scores;             // and its score; +inf for a failed fit
+    std::vector<std::vector<double>> starts;  // the end of each start of a minimisation
+    std::vector<std::string> warnings, notes;
+};
+
+// The least-squares cross-validation score of h: the mean over the
+// observations of (y_i - ŷ_{-i})², ŷ_{-i} the leave-one-out prediction
+// (the level plus the dummy effects at observation i); +inf when a
+// leave-one-out fit fails at some observation.
+double cv_score(const Design& d, const std::vector<double>& h, Progress& progress);
+
+// The candidate grid of cv or cv_grid: K multiples h0·4^(2k/(K-1) - 1) of the
+// rule of thumb h0, k = 0 ... K-1, or the given rows.
+std::vector<std::vector<double>> candidates(const Spec& s, const Design& d);
+
+// The bandwidth the spec asks for.
+Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress);
+
+}  // namespace lpc

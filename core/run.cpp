@@ -1,0 +1,234 @@
+// One run: the checks, the bandwidth, the fit at the points, the fit at the
+// observations when it is asked for, the table and what a user reads.
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "core/bandwidth.h"
+#include "core/design.h"
+#include "core/fitter.h"
+#include "core/intervals.h"
+#include "core/result.h"
+#include "include/lpcore.h"
+
+namespace lpc {
+
+namespace {
+
+std::string title(const Design& d)
+{
+    const std::string e = d.est->name;
+    if (e == "locparg") return "local quadratic with third-order terms";
+    if (e == "locpa2g") return "local quadratic with cross products";
+    return d.deg == 1 ? "local linear" : d.deg == 2 ? "local quadratic" : "local cubic";
+}
+
+std::string plural(std::size_t k, const char* one, const char* many)
+{
+    return std::to_string(k) + " " + (k == 1 ? one : many);
+}
+
+// "12 (x = 3.5), 40 (x = 7.25) and 3 more": the first few points by number
+// from `base`, with their coordinates when `t` is given.
+std::string point_list(const std::vector<long long>& pts, int base, const Design& d, const Points* t,
+                       std::size_t shown = 5)
+{
+    std::string s;
+    const std::size_t k = std::min(shown, pts.size());
+    for (std::size_t i = 0; i < k; ++i) {
+        s += i == 0 ? "" : i + 1 == k && k == pts.size() ? " and " : ", ";
+        s += std::to_string(pts[i] + base);
+        if (t != nullptr) {
+            const std::size_t j = static_cast<std::size_t>(pts[i]) - t->first;
+            s += " (";
+            for (std::size_t c = 0; c < d.pc; ++c)
+                s += (c ? ", " : "") + d.cont[c] + " = " + number(t->t[j + c * t->m], 6);
+            s += ")";
+        }
+    }
+    if (pts.size() > k) s += " and " + std::to_string(pts.size() - k) + " more";
+    return s;
+}
+
+// The kinds of lines the engine writes, and how a summary names them.
+struct Kind {
+    const char* start;
+    const char* what;
+};
+const Kind kinds[] = {
+    {"t: sum of off-diagonal element of invZWZ*ZWZ", "the conditioning test failed (off-diagonal sum above 100000)"},
+    {"Numerical routine run-time error...", "the LU decomposition found a moment matrix with an all-zero row"},
+    {"Singular matrix in routine LUDCMP", nullptr},
+    {"...now exiting to system..?.", nullptr},
+    {"WARNING: The estimation of the", "the conditional variance is not checked when the regressors include dummies"},
+    {"cond. volatility function is not", nullptr},
+    {"checked if the regressor matrix", nullptr},
+    {"contains dummies", nullptr},
+};
+
+// One line per kind of engine line with its points, in the order first seen.
+std::string summary(const std::vector<Message>& msgs, int base, const Design& d)
+{
+    std::vector<std::pair<std::string, std::vector<long long>>> seen;
+    for (const Message& m : msgs) {
+        std::string what = m.text;
+        while (!what.empty() && (what.back() == '\n' || what.back() == ' ')) what.pop_back();
+        bool known = false;
+        for (const Kind& k : kinds)
+            if (m.text.compare(0, std::char_traits<char>::length(k.start), k.start) == 0) {
+                if (k.what == nullptr) goto next;  // a later line of a report already counted
+                what = k.what;
+                known = true;
+                break;
+            }
+        (void)known;
+        {
+            auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& e) { return e.first == what; });
+            if (it == seen.end()) it = seen.insert(seen.end(), {what, {}});
+            if (m.point >= 0 && (it->second.empty() || it->second.back() != m.point)) it->second.push_back(m.point);
+        }
+    next:;
+    }
+    std::string s;
+    for (const auto& [what, pts] : seen) {
+        s += "library: " + what;
+        if (!pts.empty()) s += ", at " + plural(pts.size(), "point", "points") + ": " + point_list(pts, base, d, nullptr, 8);
+        s += "\n";
+    }
+    return s;
+}
+
+std::string lines(const std::vector<std::string>& v)
+{
+    std::string s;
+    for (const std::string& e : v) s += e + "\n";
+    return s;
+}
+
+}  // namespace
+
+void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
+{
+    Progress progress(progress_fn, ctx);
+    const Design d = design(s);
+    Selection sel = select_bandwidth(s, d, progress);
+    fit.values["bandwidth"] = sel.h;
+    {
+        std::vector<double> tried;
+        for (std::size_t c = 0; c < d.pc; ++c)
+            for (const std::vector<double>& h : sel.tried) tried.push_back(h[c]);
+        fit.values["selection_h"] = tried;
+        fit.values["selection_score"] = sel.scores;
+    }
+    fit.text("estimator", d.est->name);
+    fit.text("title", title(d));
+    fit.text("method", sel.method);
+    if (s.task.given && *s.task == "score") {
+        fit.values["score"] = sel.scores;
+        return;
+    }
+
+    const Points at = points(s, d);
+    Call call;
+    call.h = sel.h;
+    call.vol = d.vol;
+    call.loo = d.loo;
+    const Run r = fit_points(d, at, call, progress, "fit");
+
+    // The table: coordinates, mh, sh, density and its groups.
+    const std::size_t m = at.m;
+    fit.rows = m;
+    for (std::size_t c = 0; c < d.pc; ++c)
+        fit.column(d.cont[c], std::vector<double>(at.t.begin() + static_cast<std::ptrdiff_t>(c * m),
+                                                  at.t.begin() + static_cast<std::ptrdiff_t>((c + 1) * m)));
+    auto part = [m](const std::vector<double>& v, std::size_t c) {
+        return std::vector<double>(v.begin() + static_cast<std::ptrdiff_t>(c * m),
+                                   v.begin() + static_cast<std::ptrdiff_t>((c + 1) * m));
+    };
+    for (std::size_t c = 0; c < d.B; ++c) fit.column(d.out[c].mean, part(r.mh, c));
+    if (d.vol)
+        for (std::size_t c = 0; c < d.B; ++c) fit.column(d.out[c].var, part(r.sh, c));
+    fit.column("density", part(r.fh, 0));
+    for (int g = 1; g <= d.K; ++g) fit.column("density_g" + std::to_string(g), part(r.fh, static_cast<std::size_t>(g)));
+
+    // The fit at the observations, for fitted values and residuals.
+    if (s.fitted.given && *s.fitted != 0) {
+        Call at_obs = call;
+        at_obs.vol = false;
+        at_obs.loo = false;
+        at_obs.density_groups = false;
+        const Run o = fit_points(d, observation_points(d), at_obs, progress, "fitted");
+        std::vector<double> fitted(d.n), residuals(d.n);
+        for (std::size_t i = 0; i < d.n; ++i) {
+            fitted[i] = prediction(d, o, i);
+            residuals[i] = d.y[i] - fitted[i];
+        }
+        fit.values["fitted"] = fitted;
+        fit.values["residuals"] = residuals;
+    }
+
+    intervals(s, d, sel.h, at, r, fit);
+
+    // Points and what a user reads.
+    if (!r.failed.empty()) fit.points["failed"] = r.failed;
+    if (!r.refitted.empty()) fit.points["refitted"] = r.refitted;
+    std::vector<std::string> warnings = sel.warnings, notes = sel.notes;
+    const Design* dp = nullptr;
+    (void)dp;
+    fit.texts["warnings"] = [d, at, r, warnings](int base) {
+        std::vector<std::string> w;
+        if (!r.failed.empty()) {
+            const std::size_t k = r.failed.size();
+            w.push_back("the local fit is NaN at " + std::string(k == 1 ? "point " : plural(k, "point", "points") + ": ") +
+                        point_list(r.failed, base, d, &at) + ": " + (k == 1 ? "its" : "their") +
+                        " local moment matrix is singular or too ill-conditioned for a trustworthy solution; a larger "
+                        "bandwidth or fewer terms may help");
+        }
+        if (d.vol && d.q > 0) w.push_back("the conditional variance is not checked when the regressors include dummies");
+        w.insert(w.end(), warnings.begin(), warnings.end());
+        return lines(w);
+    };
+    fit.texts["notes"] = [d, at, r, notes](int base) {
+        std::vector<std::string> v;
+        if (!r.refitted.empty())
+            v.push_back(plural(r.refitted.size(), "point was", "points were") +
+                        " fitted again by a method that stays accurate, for their normal equations could not be "
+                        "trusted: " + point_list(r.refitted, base, d, &at));
+        v.insert(v.end(), notes.begin(), notes.end());
+        return lines(v);
+    };
+    const std::vector<Message> msgs = r.messages;
+    fit.texts["messages"] = [msgs, d](int base) { return summary(msgs, base, d); };
+    fit.texts["library"] = [msgs](int) {
+        std::string s;
+        for (const Message& m : msgs) s += m.text;
+        return s;
+    };
+    const std::string bw = [&] {
+        std::string b;
+        for (std::size_t k = 0; k < d.pc; ++k) b += (k ? ", " : "") + d.cont[k] + " = " + number(sel.h[k], 6);
+        return b;
+    }();
+    const std::string head = std::string(d.est->name) + ": " + title(d) + " fit, n = " + std::to_string(d.n) + ", " +
+                             plural(m, "evaluation point", "evaluation points") + (d.loo ? " (leave-one-out)" : "") +
+                             "\nbandwidth: " + bw + " (" + sel.method + ")\n";
+    fit.text("header", head);
+    const Selection sv = sel;
+    fit.texts["selection"] = [sv, d](int) {
+        if (sv.tried.empty()) return std::string();
+        std::string s = sv.criterion + " over " + plural(sv.tried.size(), "bandwidth", "bandwidths") + " (n = " +
+                        std::to_string(d.n) + ")\n";
+        for (const std::string& c : d.cont) s += "  " + ("h_" + c) + std::string(c.size() + 2 < 14 ? 14 - c.size() - 2 : 1, ' ');
+        s += "  score\n";
+        for (std::size_t k = 0; k < sv.tried.size(); ++k) {
+            for (double h : sv.tried[k]) {
+                const std::string e = number(h, 6);
+                s += "  " + e + std::string(e.size() < 14 ? 14 - e.size() : 1, ' ');
+            }
+            s += "  " + number(sv.scores[k], 10) + (sv.tried[k] == sv.h ? "  <- chosen" : "") + "\n";
+        }
+        return s;
+    };
+}
+
+}  // namespace lpc

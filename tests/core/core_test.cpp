@@ -1,0 +1,286 @@
+// The fitting core through its C API: its tables against direct calls of the
+// exports, threads, blocks, failed points, the statuses and the texts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "core.h"
+#include "host/loader.h"
+#include "support.h"
+
+namespace {
+
+// The argument block of a direct export call for the core's data.
+host::Problem problem(const Data& d, int pc, int q, const std::vector<double>& h, const std::vector<double>& t, int m)
+{
+    host::Problem pr;
+    const int n = static_cast<int>(d.y.size());
+    pr.n = pr.nr = n;
+    pr.p = pc + q;
+    pr.m = m;
+    pr.y = d.y;
+    const std::vector<double>* cols[] = {&d.x1, &d.x2};
+    for (int k = 0; k < pc; ++k) pr.x.insert(pr.x.end(), cols[k]->begin(), cols[k]->end());
+    if (q > 0) pr.x.insert(pr.x.end(), d.d.begin(), d.d.end());
+    pr.t = t;
+    pr.t.resize(static_cast<std::size_t>(m) * (pc + q), 0.0);
+    pr.h = h;
+    pr.h.resize(pc + q, 0.0);
+    if (q > 0) pr.h[pc + q - 1] = -pc;
+    return pr;
+}
+
+struct Case {
+    const char* estimator;
+    int pc, q, deg;
+    bool vol;
+    int groups;
+};
+
+TEST(CoreTable, EqualsADirectCallOfTheExportBitForBit)
+{
+    const Data d(150);
+    const Case cases[] = {
+        {"dorvane", 1, 0, 1, true, 0}, {"dorvane", 2, 1, 2, true, 3}, {"tremsal", 1, 0, 3, true, 0},
+        {"tremsal", 2, 0, 2, false, 5}, {"locparg", 2, 0, 3, true, 0}, {"locpa2g", 2, 1, 2, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.estimator) + " pc " + std::to_string(c.pc) + " q " + std::to_string(c.q));
+        const std::vector<double> h = {0.3, 0.4};
+        Spec s(c.estimator);
+        s.y(d.y).x("x1", d.x1);
+        if (c.pc > 1) s.x("x2", d.x2);
+        if (c.q > 0) s.x("d", d.d, true);
+        s.set("deg", static_cast<long long>(c.deg)).set("vol", c.vol ? 1LL : 0LL).set("threads", 2LL);
+        s.set("bandwidth", std::vector<double>(h.begin(), h.begin() + c.pc));
+        if (c.groups) s.set("groups", static_cast<long long>(c.groups)).set("phase", 2LL);
+        const Fit f(s);
+        ASSERT_EQ(f.status, LPC_OK) << f.message();
+
+        const int m = static_cast<int>(d.y.size());
+        std::vector<double> t(d.x1);
+        if (c.pc > 1) t.insert(t.end(), d.x2.begin(), d.x2.end());
+        host::Problem pr = problem(d, c.pc, c.q, std::vector<double>(h.begin(), h.begin() + c.pc), t, m);
+        pr.deg = c.deg;
+        pr.vol = c.vol;
+        pr.lam = 1;
+        if (c.groups) {
+            pr.grp[0] = c.groups;
+            pr.grp[1] = 2;
+        }
+        const host::Outcome o = host::call(deliverable(c.estimator), c.estimator, pr);
+        const int B = host::output_columns(c.estimator, pr);
+        const std::vector<std::string> names = f.names();
+        ASSERT_GE(names.size(), static_cast<std::size_t>(c.pc + B * (c.vol ? 2 : 1) + 1 + c.groups));
+        for (int col = 0; col < B; ++col)
+            for (int j = 0; j < m; ++j) {
+                ASSERT_TRUE(same_bits(f.values(names[c.pc + col].c_str())[j], o.mh[j + col * m]));
+                if (c.vol) {
+                    ASSERT_TRUE(same_bits(f.values(names[c.pc + B + col].c_str())[j], o.sh[j + col * m]));
+                }
+            }
+        for (int g = 0; g <= c.groups; ++g)
+            for (int j = 0; j < m; ++j)
+                ASSERT_TRUE(same_bits(f.values(names[c.pc + B * (c.vol ? 2 : 1) + g].c_str())[j], o.fh[j + g * m]));
+    }
+}
+
+TEST(CoreTable, NamesTheColumnsAfterTheData)
+{
+    const Data d(60);
+    Spec s("locparg");
+    s.y(d.y).x("a", d.x1).x("b", d.x2).x("d", d.d, true).set("lam", "b").set("vol", 1LL).set("bandwidth", 0.5);
+    const Fit f(s);
+    ASSERT_EQ(f.status, LPC_OK) << f.message();
+    const std::vector<std::string> want = {
+        "a", "b", "level", "d1_a", "d1_b", "effect_d", "d2_a", "d2_b", "d2_a_b", "c3_a_a_b", "c3_a_b_b", "c3_b_b_b",
+        "var", "var_d1_a", "var_d1_b", "var_effect_d", "var_d2_a", "var_d2_b", "y2_d2_a_b", "y2_c3_a_a_b",
+        "y2_c3_a_b_b", "y2_c3_b_b_b", "density"};
+    EXPECT_EQ(f.names(), want);
+    EXPECT_EQ(f.text("warnings"), "the conditional variance is not checked when the regressors include dummies\n");
+}
+
+TEST(CoreThreads, OneTwoAndSevenThreadsGiveTheSameBits)
+{
+    const Data d(400);
+    for (const char* what : {"fit", "loo", "cv"}) {
+        SCOPED_TRACE(what);
+        auto make = [&](long long threads) {
+            auto s = std::make_unique<Spec>("dorvane");
+            s->y(d.y).x("x1", d.x1).x("d", d.d, true).set("vol", 1LL).set("threads", threads).set("groups", 3LL);
+            if (std::string(what) == "loo") s->set("loo", 1LL).set("bandwidth", 0.1);
+            if (std::string(what) == "cv") s->set("cv", 5LL).set("grid", 40LL);
+            return s;
+        };
+        const auto s1 = make(1), s2 = make(2), s7 = make(7);
+        const Fit f1(*s1), f2(*s2), f7(*s7);
+        ASSERT_EQ(f1.status, LPC_OK) << f1.message();
+        EXPECT_TRUE(same_table(f1, f2));
+        EXPECT_TRUE(same_table(f1, f7));
+        EXPECT_EQ(f1.values("selection_score"), f7.values("selection_score"));
+    }
+}
+
+TEST(CoreBlocks, BlocksOfPointsMakeTheWholeFit)
+{
+    const Data d(120);
+    auto make = [&](long long from, long long to) {
+        auto s = std::make_unique<Spec>("tremsal");
+        s->y(d.y).x("x1", d.x1).set("deg", 2LL).set("loo", 1LL).set("bandwidth", 0.2);
+        if (from >= 0) s->set("from", from).set("to", to);
+        return s;
+    };
+    const auto whole = make(-1, -1), a = make(0, 50), b = make(50, 120);
+    const Fit fw(*whole), fa(*a), fb(*b);
+    ASSERT_EQ(fa.status, LPC_OK) << fa.message();
+    for (const char* c : {"level", "d1_x1", "d2_x1", "density"}) {
+        std::vector<double> joined = fa.values(c);
+        const std::vector<double> rest = fb.values(c);
+        joined.insert(joined.end(), rest.begin(), rest.end());
+        const std::vector<double> all = fw.values(c);
+        ASSERT_EQ(joined.size(), all.size());
+        for (std::size_t i = 0; i < all.size(); ++i) EXPECT_TRUE(same_bits(joined[i], all[i])) << c << " " << i;
+    }
+}
+
+// Data on the integers 0 .. 9 with a small bandwidth: a point far out has
+// no observation whose weight is representable next to the nearest one's.
+TEST(CoreFailedPoints, ANaNRowListedAndWarnedAndTheFitGoesOn)
+{
+    std::vector<double> x, y;
+    for (int i = 0; i < 10; ++i) x.push_back(i), y.push_back(i * i);
+    Spec s("dorvane");
+    s.y(y).x("x", x).set("bandwidth", 0.05).set("at", std::vector<double>{0.5, -40.0, 4.5}).set("vol", 1LL);
+    const Fit f(s);
+    ASSERT_EQ(f.status, LPC_OK) << f.message();
+    EXPECT_EQ(f.points("failed"), std::vector<long long>{1});
+    EXPECT_TRUE(std::isnan(f.values("level")[1]));
+    EXPECT_TRUE(std::isnan(f.values("var")[1]));
+    EXPECT_DOUBLE_EQ(f.values("level")[0], 0.5);
+    EXPECT_DOUBLE_EQ(f.values("level")[2], 20.5);
+    const std::string tail =
+        " (x = -40): its local moment matrix is singular or too ill-conditioned for a trustworthy solution; a larger "
+        "bandwidth or fewer terms may help\n";
+    EXPECT_EQ(f.text("warnings", 1), "the local fit is NaN at point 2" + tail);
+    EXPECT_EQ(f.text("warnings", 0), "the local fit is NaN at point 1" + tail);
+}
+
+TEST(CoreStatus, EachKindOfTroubleHasItsStatusAndASentence)
+{
+    const Data d(40);
+    struct Trouble {
+        const char* what;
+        int status;
+        std::string message;
+    };
+    auto run = [&](auto tweak) {
+        Spec s("dorvane");
+        s.y(d.y).x("x1", d.x1);
+        tweak(s);
+        const Fit f(s);
+        return std::make_pair(f.status, f.message());
+    };
+    EXPECT_EQ(run([](Spec& s) { s.set("deg", 3LL); }),
+              std::make_pair(static_cast<int>(LPC_EINPUT), std::string("deg 3: dorvane fits degree 1 or 2")));
+    EXPECT_EQ(run([](Spec& s) { s.set("phase", 2LL); }),
+              std::make_pair(static_cast<int>(LPC_EINPUT), std::string("phase goes with groups")));
+    EXPECT_EQ(run([](Spec& s) { s.set("colour", 2LL); }),
+              std::make_pair(static_cast<int>(LPC_EUSAGE), std::string("no integer option is named 'colour'")));
+    EXPECT_EQ(run([&](Spec& s) { s.x("level", d.x2); }).second,
+              "the output column 'level' would have the name of a regressor; rename the regressor");
+    EXPECT_EQ(run([&](Spec& s) { s.x("c", std::vector<double>(40, 2.0)); }).second,
+              "continuous regressor 'c' takes one value only");
+    EXPECT_EQ(run([&](Spec& s) { s.x("e", std::vector<double>(40, 1.0), true); }).second,
+              "dummy 'e' is 1 for every observation, so its effect cannot be told from the level");
+    EXPECT_EQ(run([](Spec& s) { s.set("bandwidth", "wide"); }).second,
+              "bandwidth 'wide' is none of 'rot', 'cv', 'aicc', 'plugin'");
+    EXPECT_EQ(run([](Spec& s) { s.set("cv_grid", std::vector<double>{1e-9, 2e-9}); }),
+              std::make_pair(static_cast<int>(LPC_EFAILED),
+                             std::string("every candidate bandwidth fails the leave-one-out fit at some observation; "
+                                         "try larger ones")));
+    std::vector<double> gap = d.y;
+    gap[3] = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(run([&](Spec& s) { s.y(gap, "v"); }).second,
+              "response 'v' has 1 missing or infinite value, the first at observation 4; leave such observations "
+              "out first");
+    Spec unknown("loess");
+    EXPECT_EQ(Fit(unknown).message(), "unknown estimator 'loess': use dorvane, tremsal, locparg or locpa2g");
+    lpc_fit* f = nullptr;
+    EXPECT_EQ(lpc_run(nullptr, nullptr, nullptr, &f), LPC_EUSAGE);
+    lpc_fit_free(f);
+    EXPECT_EQ(lpc_run(unknown.s, nullptr, nullptr, nullptr), LPC_EUSAGE);
+}
+
+TEST(CoreProgress, RunsOnTheCallingThreadAndCancels)
+{
+    const Data d(3000);
+    struct Seen {
+        std::atomic<int> calls{0}, elsewhere{0};
+        int stop_after = 1 << 30;
+    };
+    const auto self = std::this_thread::get_id();
+    static std::thread::id caller;
+    caller = self;
+    auto progress = [](void* ctx, const char*, long long, long long) {
+        auto* seen = static_cast<Seen*>(ctx);
+        if (std::this_thread::get_id() != caller) ++seen->elsewhere;
+        return ++seen->calls >= seen->stop_after ? 1 : 0;
+    };
+    Spec s("dorvane");
+    s.y(d.y).x("x1", d.x1).set("threads", 2LL);
+    Seen all;
+    const Fit whole(s, progress, &all);
+    EXPECT_EQ(whole.status, LPC_OK);
+    EXPECT_GT(all.calls, 1);
+    EXPECT_EQ(all.elsewhere, 0);
+    Seen early;
+    early.stop_after = 1;
+    const Fit cancelled(s, progress, &early);
+    EXPECT_EQ(cancelled.status, LPC_ECANCELLED);
+    EXPECT_EQ(lpc_rows(cancelled.f), 0u);
+}
+
+TEST(CoreOwnership, AFitOutlivesItsSpecAndKeepsItsTexts)
+{
+    const Data d(50);
+    auto* s = new Spec("dorvane");
+    s->y(d.y).x("x1", d.x1).set("cv", 4LL);
+    auto* f = new Fit(*s);
+    delete s;
+    ASSERT_EQ(f->status, LPC_OK);
+    const char* header = lpc_text(f->f, "header", 1);
+    EXPECT_EQ(lpc_text(f->f, "header", 1), header);  // made once, kept
+    EXPECT_NE(std::string(header).find("(cross-validated)"), std::string::npos);
+    EXPECT_EQ(lpc_text(f->f, "no such text", 1), nullptr);
+    EXPECT_EQ(lpc_values(f->f, "no such column", nullptr), nullptr);
+    EXPECT_EQ(f->values("selection_score").size(), 4u);
+    delete f;
+    lpc_fit_free(nullptr);
+    lpc_spec_free(nullptr);
+}
+
+TEST(CoreScores, ScoresComputedApartChooseAsTheWholeSelection)
+{
+    const Data d(80);
+    const std::vector<double> grid = {0.05, 0.1, 0.2, 0.4};
+    Spec whole("dorvane");
+    whole.y(d.y).x("x1", d.x1).set("cv_grid", grid);
+    const Fit fw(whole);
+    Spec score("dorvane");
+    score.y(d.y).x("x1", d.x1).set("cv_grid", grid).set("task", "score");
+    const Fit fs(score);
+    ASSERT_EQ(fs.status, LPC_OK) << fs.message();
+    EXPECT_EQ(fs.values("score"), fw.values("selection_score"));
+    Spec chosen("dorvane");
+    chosen.y(d.y).x("x1", d.x1).set("cv_grid", grid).set("cv_scores", fs.values("score"));
+    const Fit fc(chosen);
+    EXPECT_EQ(fc.values("bandwidth"), fw.values("bandwidth"));
+    EXPECT_TRUE(same_table(fc, fw));
+}
+
+}  // namespace
