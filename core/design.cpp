@@ -134,7 +134,30 @@ void check_finite(const Column& c, const char* what)
         throw input(std::string(what) + " '" + c.name + "' has " + std::to_string(bad) +
                     (bad == 1 ? " missing or infinite value" : " missing or infinite values") +
                     ", the first at observation " + std::to_string(first + 1) +
-                    "; leave such observations out first");
+                    "; leave such observations out with missing = \"drop\"");
+}
+
+// The columns without the observations that have a missing (non-finite)
+// value in any of them, and those observations' numbers.
+std::vector<long long> drop_missing(std::vector<Column*> cols)
+{
+    const std::size_t n = cols[0]->values.size();
+    std::vector<long long> dropped;
+    std::vector<char> keep(n, 1);
+    for (std::size_t i = 0; i < n; ++i)
+        for (const Column* c : cols)
+            if (i < c->values.size() && !std::isfinite(c->values[i])) keep[i] = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!keep[i]) dropped.push_back(static_cast<long long>(i));
+    if (dropped.empty()) return dropped;
+    for (Column* c : cols) {
+        if (c->values.size() != n) continue;  // reported below as a length mismatch
+        std::size_t w = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            if (keep[i]) c->values[w++] = c->values[i];
+        c->values.resize(w);
+    }
+    return dropped;
 }
 
 bool constant(const std::vector<double>& v)
@@ -165,9 +188,20 @@ std::vector<double> Design::h_arg(const std::vector<double>& h) const
     return arg;
 }
 
-Design design(const Spec& s)
+Design design(const Spec& given)
 {
-    if (s.error.status != LPC_OK) throw s.error;
+    if (given.error.status != LPC_OK) throw given.error;
+    // With missing = "drop" the observations with a missing value are left out first.
+    Spec dropped;
+    std::vector<long long> left_out;
+    if (given.missing.given && *given.missing == "drop" && given.have_y) {
+        dropped = given;
+        std::vector<Column*> cols = {&dropped.y};
+        for (Column& c : dropped.cont) cols.push_back(&c);
+        for (Column& c : dropped.dummies) cols.push_back(&c);
+        left_out = drop_missing(cols);
+    }
+    const Spec& s = left_out.empty() ? given : dropped;
     Design d;
     d.est = find_estimator(s.estimator);
     if (d.est == nullptr)
@@ -200,6 +234,7 @@ Design design(const Spec& s)
                 throw input("dummy '" + c.name + "' is " + number(c.values[i]) + " at observation " +
                             std::to_string(i + 1) + "; a dummy holds 0 and 1 only");
     d.y = s.y.values;
+    d.dropped = left_out;
     d.x.reserve(d.n * d.p);
     for (const Column& c : s.cont) d.x.insert(d.x.end(), c.values.begin(), c.values.end());
     for (const Column& c : s.dummies) d.x.insert(d.x.end(), c.values.begin(), c.values.end());

@@ -165,12 +165,23 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
         }
         fit.values["fitted"] = fitted;
         fit.values["residuals"] = residuals;
+        // R² analogue: the share of the response's variation the fit explains.
+        double mean = 0, tss = 0, rss = 0;
+        for (double v : d.y) mean += v;
+        mean /= static_cast<double>(d.n);
+        for (std::size_t i = 0; i < d.n; ++i) {
+            tss += (d.y[i] - mean) * (d.y[i] - mean);
+            rss += residuals[i] * residuals[i];
+        }
+        fit.values["r_squared"] = {1.0 - rss / tss};
+        fit.values["residual_variance"] = {rss / static_cast<double>(d.n)};
     }
 
     intervals(s, d, sel.h, at, r, fit);
 
     // Points and what a user reads.
     if (!r.failed.empty()) fit.points["failed"] = r.failed;
+    if (!d.dropped.empty()) fit.points["dropped"] = d.dropped;
     if (!r.refitted.empty()) fit.points["refitted"] = r.refitted;
     std::vector<std::string> warnings = sel.warnings, notes = sel.notes;
     const Design* dp = nullptr;
@@ -213,6 +224,23 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
                              plural(m, "evaluation point", "evaluation points") + (d.loo ? " (leave-one-out)" : "") +
                              "\nbandwidth: " + bw + " (" + sel.method + ")\n";
     fit.text("header", head);
+    const std::vector<double> r2 = fit.values.count("r_squared") ? fit.values["r_squared"] : std::vector<double>();
+    const std::vector<double> rv =
+        fit.values.count("residual_variance") ? fit.values["residual_variance"] : std::vector<double>();
+    fit.texts["summary"] = [head, d, r, at, r2, rv](int base) {
+        std::string s = head;
+        s += "observations: " + std::to_string(d.n) + " used";
+        if (!d.dropped.empty())
+            s += ", " + plural(d.dropped.size(), "dropped", "dropped") + " for a missing value (" +
+                 point_list(d.dropped, base, d, nullptr) + ")";
+        s += "\n";
+        if (!r2.empty()) s += "R-squared at the observations: " + number(r2[0], 4) + " (residual variance " + number(rv[0], 4) + ")\n";
+        s += "points: " + std::to_string(r.failed.size()) + " failed (NaN)";
+        if (!r.failed.empty()) s += ": " + point_list(r.failed, base, d, nullptr);
+        s += "; " + std::to_string(r.refitted.size()) + " refitted";
+        if (!r.refitted.empty()) s += ": " + point_list(r.refitted, base, d, nullptr);
+        return s + "\n";
+    };
     const Selection sv = sel;
     fit.texts["selection"] = [sv, d](int) {
         if (sv.tried.empty()) return std::string();

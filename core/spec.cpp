@@ -131,6 +131,9 @@ void set_text(Spec& s, const std::string& name, const std::string& v)
     } else if (name == "ci") {
         one_of({"none", "pointwise", "rbc", "uniform"});
         s.ci.set(v);
+    } else if (name == "missing") {
+        one_of({"raise", "drop"});
+        s.missing.set(v);
     } else if (name == "se") {
         one_of({"residual", "leverage", "loo", "nn", "local"});
         s.se.set(v);

@@ -34,7 +34,7 @@ struct Spec {
     std::vector<Column> cont, dummies;
 
     Given<long long> deg, vol, loo, nr, groups, phase, cv, grid, from, to, threads, seed, fitted, curve;
-    Given<std::string> lam, method, task, ci, se;   // method: the bandwidth selector
+    Given<std::string> lam, method, task, ci, se, missing;   // method: the bandwidth selector
     Given<std::vector<double>> bandwidth, cv_grid, cv_scores, at;
     Given<double> conf;
 

@@ -125,7 +125,10 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *                       default), "leverage", "loo", "nn", "local"
  *  int     "seed"       seed of the simultaneous band's multiplier draws
  *  int     "fitted"     1: also the fit at the observations ("fitted",
- *                       "residuals")
+ *                       "residuals", "r_squared", "residual_variance")
+ *  text    "missing"    "raise" (the default): a missing or infinite value in
+ *                       the data is an error; "drop": such observations are
+ *                       left out (points "dropped")
  *  int     "curve"      1: with one continuous regressor, the selection
  *                       criterion on a fine grid of bandwidths ("curve_h",
  *                       "curve_score")
@@ -175,6 +178,7 @@ LPCORE_API const char* lpc_column_name(const lpc_fit* fit, size_t k);
  *   "score"             the scores of task "score"
  *   "curve_h", "curve_score"   the criterion curve
  *   "fitted", "residuals", "leverage"   at the n observations
+ *   "r_squared", "residual_variance"   one value each, with "fitted"
  *   "critical_value"    the simultaneous band's critical value
  * NULL when the fit has no such array; *count receives its length. */
 LPCORE_API const double* lpc_values(const lpc_fit* fit, const char* name, size_t* count);
@@ -183,6 +187,7 @@ LPCORE_API const double* lpc_values(const lpc_fit* fit, const char* name, size_t
  *   "failed"     no trustworthy fit: NaN in their outputs (their density stays)
  *   "refitted"   their normal equations could not be trusted; solved again by
  *                a method that stays accurate
+ *   "dropped"    observations left out for a missing value (missing = "drop")
  * NULL when there are none; *count receives their number. */
 LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, size_t* count);
 
@@ -198,6 +203,9 @@ LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, siz
  *                 points and the first few point numbers
  *   "library"     every line the engine wrote, as it wrote it, in point order
  *   "selection"   the table of the bandwidths tried and their scores
+ *   "summary"     the header, the observations used and dropped, the
+ *                 R-squared at the observations (with "fitted"), the failed
+ *                 and refitted points
  * "" when there is nothing to say; NULL for an unknown name. */
 LPCORE_API const char* lpc_text(const lpc_fit* fit, const char* name, int base);
 

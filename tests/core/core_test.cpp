@@ -207,13 +207,36 @@ TEST(CoreStatus, EachKindOfTroubleHasItsStatusAndASentence)
     gap[3] = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(run([&](Spec& s) { s.y(gap, "v"); }).second,
               "response 'v' has 1 missing or infinite value, the first at observation 4; leave such observations "
-              "out first");
+              "out with missing = \"drop\"");
     Spec unknown("loess");
     EXPECT_EQ(Fit(unknown).message(), "unknown estimator 'loess': use dorvane, tremsal, locparg or locpa2g");
     lpc_fit* f = nullptr;
     EXPECT_EQ(lpc_run(nullptr, nullptr, nullptr, &f), LPC_EUSAGE);
     lpc_fit_free(f);
     EXPECT_EQ(lpc_run(unknown.s, nullptr, nullptr, nullptr), LPC_EUSAGE);
+}
+
+TEST(CoreMissing, DroppedObservationsAreListedAndLeaveTheFitOfTheRest)
+{
+    const Data d(60);
+    std::vector<double> y = d.y, x = d.x1;
+    y[5] = std::numeric_limits<double>::quiet_NaN();
+    x[9] = std::numeric_limits<double>::infinity();
+    Spec s("dorvane");
+    s.y(y).x("x1", x).set("missing", "drop").set("bandwidth", 0.2).set("fitted", 1LL);
+    const Fit f(s);
+    ASSERT_EQ(f.status, LPC_OK) << f.message();
+    EXPECT_EQ(f.points("dropped"), (std::vector<long long>{5, 9}));
+    EXPECT_EQ(lpc_rows(f.f), 58u);
+    EXPECT_EQ(f.values("residuals").size(), 58u);
+    std::vector<double> ky, kx;
+    for (int i = 0; i < 60; ++i)
+        if (i != 5 && i != 9) ky.push_back(y[i]), kx.push_back(x[i]);
+    Spec kept("dorvane");
+    kept.y(ky).x("x1", kx).set("bandwidth", 0.2).set("fitted", 1LL);
+    const Fit g(kept);
+    EXPECT_TRUE(same_table(f, g));
+    EXPECT_NE(f.text("summary").find("2 dropped for a missing value (6 and 10)"), std::string::npos) << f.text("summary");
 }
 
 TEST(CoreProgress, RunsOnTheCallingThreadAndCancels)
