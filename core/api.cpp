@@ -175,7 +175,7 @@ LPCORE_API const char* lpc_text(const lpc_fit* fit, const char* name, int base)
     const auto maker = f->texts.find(name);
     if (maker == f->texts.end()) {
         static const char* const known[] = {"estimator", "title", "header", "method", "warnings", "notes",
-                                            "messages", "library", "selection", "summary"};
+                                            "messages", "library", "selection", "summary", "criterion"};
         for (const char* k : known)
             if (std::strcmp(k, name) == 0) return "";
         return nullptr;

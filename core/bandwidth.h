@@ -25,6 +25,7 @@ struct Selection {
     std::vector<std::vector<double>> tried;  // every bandwidth vector scored, in order
     std::vector<double> scores;             // and its score; +inf for a failed fit
     std::vector<std::vector<double>> starts;  // the end of each start of a minimisation
+    std::vector<double> start_scores;         // and its score
     std::vector<std::string> warnings, notes;
 };
 
@@ -34,11 +35,24 @@ struct Selection {
 // leave-one-out fit fails at some observation.
 double cv_score(const Design& d, const std::vector<double>& h, Progress& progress);
 
+// The corrected Akaike criterion of Hurvich, Simonoff and Tsai (1998) for the
+// fit at the observations with bandwidths h: log σ̂² + (1 + tr(S)/n) /
+// (1 - (tr(S) + 2)/n), σ̂² the mean squared residual and tr(S) the trace of
+// the smoother matrix; +inf when the fit fails or tr(S) + 2 >= n.
+double aicc_score(const Design& d, const std::vector<double>& h, Progress& progress);
+
 // The candidate grid of cv or cv_grid: K multiples h0·4^(2k/(K-1) - 1) of the
 // rule of thumb h0, k = 0 ... K-1, or the given rows.
 std::vector<std::vector<double>> candidates(const Spec& s, const Design& d);
 
 // The bandwidth the spec asks for.
 Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress);
+
+// The criterion of the selection (AICc after "aicc", least-squares
+// cross-validation otherwise) at 41 bandwidths evenly spaced in log h from a
+// quarter of h to four times h, one continuous regressor; the values go into
+// curve_h and curve_score.
+void criterion_curve(const Spec& s, const Design& d, double h, Progress& progress, std::vector<double>& curve_h,
+                     std::vector<double>& curve_score);
 
 }  // namespace lpc

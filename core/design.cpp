@@ -295,6 +295,8 @@ Design design(const Spec& given)
     // Options that exclude each other.
     if (s.at.given && s.grid.given) throw input("give either at or grid, not both");
     if (d.loo && (s.at.given || s.grid.given)) throw input("loo fits at the observations; give no at or grid with it");
+    if (s.method.given && (*s.method == "rot" || *s.method == "plugin") && (s.cv.given || s.cv_grid.given))
+        throw input("bandwidth '" + *s.method + "' chooses no candidates; give cv or cv_grid with 'cv' or 'aicc'");
     if (s.bandwidth.given && (s.cv.given || s.cv_grid.given))
         throw input("give either a bandwidth or cross-validation candidates, not both");
     if (s.cv.given && s.cv_grid.given) throw input("give either a count of candidates (cv) or the candidates (cv_grid)");

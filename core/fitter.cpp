@@ -23,12 +23,15 @@ const char failure_line[] = "t: sum of off-diagonal element of invZWZ*ZWZ ";
 
 // One slice of points: what the engine reported, and its outputs.
 struct Slice {
+    const Design* d = nullptr;
     std::size_t a = 0, b = 0;  // points [a, b) of the run
     std::size_t first = 0;     // the number of the run's point 0 in the whole fit
     std::vector<double> mh, sh, fh;
     std::vector<Message> messages;
     std::vector<lp::Event> events;     // event of each point of the slice, in order
     std::vector<int> event_points;
+    std::vector<double> leverage;      // with Call::leverage
+    double own_weight = 0;             // w_ii, the kernel weight of an observation at itself
     int status = LPC_OK;               // LPC_ENOMEM when the slice could not be served
     std::string refusal;               // the engine's refusal, which the checks should have prevented
 };
@@ -56,6 +59,21 @@ void slice_event(void* ctx, int j, lp::Event e, double)
     sl->event_points.push_back(j);
 }
 
+// The weight S_jj of observation j in its own fit: w_jj · z̃ᵀA⁻¹z̃, z̃ its
+// own design row.
+void slice_solved(void* ctx, const lp::Solved& sv)
+{
+    auto* sl = static_cast<Slice*>(ctx);
+    if (sl->leverage.empty()) return;
+    const std::size_t i = sl->first + sl->a + static_cast<std::size_t>(sv.j);
+    const std::vector<double> z = own_row(*sl->d, i);
+    std::vector<double> x = z;
+    sv.solve(sv.self, x.data());
+    double q = 0.0;
+    for (std::size_t c = 0; c < z.size(); ++c) q += z[c] * x[c];
+    sl->leverage[static_cast<std::size_t>(sv.j)] = sl->own_weight * q;
+}
+
 // The engine's call over the points of slice s.
 void run_slice(const Design& d, const Points& at, const Call& call, const std::vector<double>& h, Slice& s)
 {
@@ -75,6 +93,19 @@ void run_slice(const Design& d, const Points& at, const Call& call, const std::v
     report.text = slice_text;
     report.event = slice_event;
     report.go_on = true;
+    if (call.leverage) {
+        s.d = &d;
+        s.leverage.assign(ms, nan);
+        report.solved = slice_solved;
+        // The weight of x_i at t = x_i, by the engine's operations: the kernel
+        // factor e^0/√(2π) per continuous regressor, over D·hprod.
+        double r = 1.0, hprod = 1.0;
+        for (std::size_t k = 0; k < d.pc; ++k) {
+            r = r * (lp::expo(-0.0) / std::sqrt(6.283185307179586));
+            hprod = hprod * h[k];
+        }
+        s.own_weight = r / (static_cast<double>(call.loo ? d.n - 1 : d.n) * hprod);
+    }
 
     lp::Args a{};
     a.name = d.est->name;
@@ -150,6 +181,7 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
     r.mh.assign(m * B, nan);
     if (call.vol) r.sh.assign(m * B, nan);
     r.fh.assign(m * F, 0.0);
+    if (call.leverage) r.leverage.assign(m, nan);
     for (const Slice& s : slices) {
         if (s.status == LPC_ENOMEM) throw Error(LPC_ENOMEM, "out of memory while fitting");
         if (!s.refusal.empty()) throw Error(LPC_EFAILED, "the engine refused the fit: " + s.refusal);
@@ -162,6 +194,7 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
         for (std::size_t g = 0; g < F; ++g)
             for (std::size_t j = 0; j < ms; ++j) r.fh[s.a + j + g * m] = s.fh[j + g * ms];
         for (const Message& msg : s.messages) r.messages.push_back(msg);
+        if (call.leverage) std::copy(s.leverage.begin(), s.leverage.end(), r.leverage.begin() + static_cast<std::ptrdiff_t>(s.a));
 
         // What became of each point: an unreliable point, or one whose outputs
         // are not finite, is a failed one (NaN row); one solved again is refitted.
@@ -189,6 +222,21 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
         }
     }
     return r;
+}
+
+std::vector<double> own_row(const Design& d, std::size_t i)
+{
+    std::vector<double> z(d.B, 0.0);
+    for (std::size_t c = 0; c < d.B; ++c) {
+        const Output& o = d.out[c];
+        switch (o.kind) {
+        case lp::Kind::intercept: z[c] = static_cast<int>(i) < d.nr ? 1.0 : 0.0; break;
+        case lp::Kind::slope: z[c] = 0.0; break;
+        case lp::Kind::dummy: z[c] = d.x[i + static_cast<std::size_t>(o.a) * d.n]; break;
+        default: z[c] = z[static_cast<std::size_t>(o.a)] * z[static_cast<std::size_t>(o.b)];
+        }
+    }
+    return z;
 }
 
 double prediction(const Design& d, const Run& r, std::size_t i)

@@ -38,6 +38,7 @@ struct Message {
 struct Run {
     std::size_t m = 0;
     std::vector<double> mh, sh, fh;
+    std::vector<double> leverage;  // with Call::leverage: S_jj, the weight of observation j in its own fit
     std::vector<long long> failed, refitted;
     std::vector<Message> messages;
 };
@@ -48,7 +49,13 @@ struct Call {
     bool vol = false;
     bool loo = false;       // leave-one-out: the points are the observations
     bool density_groups = true;  // false: the density without its groups, when only the fit matters
+    bool leverage = false;       // the points are the observations: S_jj of each
 };
+
+// The design row of observation i at its own point: 1, zeros for the centred
+// regressors, its dummies, and every higher column as the product of its
+// factors.
+std::vector<double> own_row(const Design& d, std::size_t i);
 
 // Fits the design at the points `at` with d.threads threads.
 Run fit_points(const Design& d, const Points& at, const Call& call, Progress& progress, const char* stage);

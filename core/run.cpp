@@ -120,6 +120,20 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
         fit.values["selection_h"] = tried;
         fit.values["selection_score"] = sel.scores;
     }
+    if (s.curve.given && *s.curve != 0) {
+        std::vector<double> ch, cs;
+        criterion_curve(s, d, sel.h[0], progress, ch, cs);
+        fit.values["curve_h"] = ch;
+        fit.values["curve_score"] = cs;
+    }
+    if (!sel.starts.empty()) {
+        std::vector<double> st;
+        for (std::size_t c = 0; c < d.pc; ++c)
+            for (const std::vector<double>& h : sel.starts) st.push_back(h[c]);
+        fit.values["selection_start"] = st;
+        fit.values["selection_start_score"] = sel.start_scores;
+    }
+    fit.text("criterion", sel.criterion);
     fit.text("estimator", d.est->name);
     fit.text("title", title(d));
     fit.text("method", sel.method);
@@ -157,7 +171,9 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
         at_obs.vol = false;
         at_obs.loo = false;
         at_obs.density_groups = false;
+        at_obs.leverage = true;
         const Run o = fit_points(d, observation_points(d), at_obs, progress, "fitted");
+        fit.values["leverage"] = o.leverage;
         std::vector<double> fitted(d.n), residuals(d.n);
         for (std::size_t i = 0; i < d.n; ++i) {
             fitted[i] = prediction(d, o, i);

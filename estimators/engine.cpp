@@ -276,6 +276,21 @@ void store_nan(const Args& a, const Layout& lay, int j)
     }
 }
 
+// b becomes invZWZ·b; the product goes through P's first column as scratch.
+void solve_by_inverse(const void* self, double* b)
+{
+    const auto& k = *static_cast<const Work*>(self);
+    const int B = k.B;
+    const double* inv = k.inv.elem_ptr(0);
+    double* x = const_cast<double*>(k.P.elem_ptr(0));
+    for (int r = 0; r < B; ++r) {
+        double sum = 0.0;
+        for (int c = 0; c < B; ++c) sum += inv[r + static_cast<std::ptrdiff_t>(c) * B] * b[c];
+        x[r] = sum;
+    }
+    for (int r = 0; r < B; ++r) b[r] = x[r];
+}
+
 void tell(const Args& a, int j, Event e, double S)
 {
     if (a.report != nullptr && a.report->event != nullptr) a.report->event(a.report->ctx, j, e, S);
@@ -418,6 +433,11 @@ int fit(const Args& a, const Layout& lay, Path path)
                 k.gamma.mult(k.inv, k.ZWy2);
             }
             store(a, lay, j, k);
+            if (a.report != nullptr && a.report->solved != nullptr) {
+                const Solved sv{j, B, k.beta.elem_ptr(0), a.vol != 0 ? k.gamma.elem_ptr(0) : nullptr, &k,
+                                solve_by_inverse};
+                a.report->solved(a.report->ctx, sv);
+            }
         }
         j0 += count;
     }

@@ -30,6 +30,18 @@ enum class Event : std::uint8_t {
     unreliable,    // no trustworthy solution exists in double precision: NaN in mh and sh
 };
 
+// A point's local fit, for callers that need more of it than mh and sh: its
+// coefficients, and A⁻¹b for any b, A the point's moment matrix, by the
+// method that solved the point.
+struct Solved {
+    int j;               // the point, from 0 within the call
+    int B;
+    const double* beta;  // B local coefficients
+    const double* gamma; // those of the fit of y² when vol is not 0, else null
+    const void* self;
+    void (*solve)(const void* self, double* b);  // b (B values) becomes A⁻¹b
+};
+
 // Where the engine's lines and its point events go. The exports keep the
 // defaults: lines on standard output, and a failed conditioning test ends the
 // call. The fitting core collects both and fits past a failed point.
@@ -41,6 +53,8 @@ struct Report {
     // Receives the events of point j and the test's sum S (NaN when it had
     // none). May be null.
     void (*event)(void* ctx, int j, Event e, double S) = nullptr;
+    // Receives every point that got a fit (not the NaN ones). May be null.
+    void (*solved)(void* ctx, const Solved& s) = nullptr;
     // False: a failed conditioning test ends the call, with the first n entries
     // of mh marked NaN. True: the point goes on as a stiff one, refitted or
     // NaN, and so does the call.

@@ -130,8 +130,9 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *                       the data is an error; "drop": such observations are
  *                       left out (points "dropped")
  *  int     "curve"      1: with one continuous regressor, the selection
- *                       criterion on a fine grid of bandwidths ("curve_h",
- *                       "curve_score")
+ *                       criterion (AICc after "aicc", else least-squares
+ *                       cross-validation) at 41 bandwidths from h/4 to 4h,
+ *                       evenly spaced in log h ("curve_h", "curve_score")
  *
  * A setter fails with LPC_EUSAGE for an unknown name or a value of the wrong
  * kind, and with LPC_EINPUT for a value outside what the option takes. */
@@ -174,7 +175,8 @@ LPCORE_API const char* lpc_column_name(const lpc_fit* fit, size_t k);
  *   "selection_h"       E x pc bandwidths at which the selection criterion was
  *                       evaluated, in order, column-major
  *   "selection_score"   their E scores (+inf for a failed fit)
- *   "selection_start"   S x pc: the result of each start of a minimisation
+ *   "selection_start"   S x pc: the end of each start of a minimisation
+ *   "selection_start_score"   and its score
  *   "score"             the scores of task "score"
  *   "curve_h", "curve_score"   the criterion curve
  *   "fitted", "residuals", "leverage"   at the n observations
@@ -196,6 +198,7 @@ LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, siz
  *   "header"      the lines a front end prints above the table
  *   "method"      how the bandwidth was chosen: "given", "rule of thumb",
  *                 "cross-validated", "aicc", "plug-in"
+ *   "criterion"   what the selection minimised, "" for none
  *   "warnings"    one sentence per line: failed points, the conditional
  *                 variance with dummies, a selection at the edge of its range
  *   "notes"       one sentence per line: refitted points, the selection's end
