@@ -18,6 +18,17 @@ const Estimator estimators[] = {
     {"locparg", 3, 3, 3, true, lp::locparg_layout},
     {"locpa2g", 2, 2, 2, true, lp::locpa2g_layout},
 };
+// The same estimators widened by one order and by two, for bias correction.
+const Estimator widened_estimators[2][4] = {
+    {{"dorvane", 1, 1, 2, false, lp::rbc_layout},
+     {"tremsal", 3, 1, 3, false, lp::rbc_layout},
+     {"locparg", 3, 3, 3, true, lp::rbc_layout},
+     {"locpa2g", 2, 2, 2, true, lp::rbc_layout}},
+    {{"dorvane", 1, 1, 2, false, lp::rbc2_layout},
+     {"tremsal", 3, 1, 3, false, lp::rbc2_layout},
+     {"locparg", 3, 3, 3, true, lp::rbc2_layout},
+     {"locpa2g", 2, 2, 2, true, lp::rbc2_layout}},
+};
 
 std::string list_names(const std::vector<std::string>& v)
 {
@@ -121,6 +132,7 @@ void name_outputs(Design& d)
             }
         }
         }
+        for (int e : power[c]) o.degree += e;
         d.out.push_back(o);
     }
 }
@@ -172,6 +184,15 @@ const Estimator* find_estimator(const std::string& name)
     for (const Estimator& e : estimators)
         if (name == e.name) return &e;
     return nullptr;
+}
+
+Design widened(const Design& d, int extra)
+{
+    Design w = d;
+    w.est = &widened_estimators[extra - 1][d.est - estimators];
+    w.out.clear();
+    name_outputs(w);
+    return w;
 }
 
 bool Design::leaves_one_out(const Spec& s) const

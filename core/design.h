@@ -27,6 +27,7 @@ struct Output {
     std::string mean, var;  // names in the table: level / var, d1_A / var_d1_A, ...
     lp::Kind kind;
     int a = 0, b = 0;       // the layout's factor columns
+    int degree = 0;         // the order of the derivative it estimates (0: level, dummies)
 };
 
 struct Design {
@@ -53,6 +54,10 @@ struct Design {
 // Checks the data and the options of `s` against each other and lays them
 // out; throws Error with a sentence that names the option or column at fault.
 Design design(const Spec& s);
+
+// The design widened by `extra` (1 or 2) polynomial orders: its first B
+// columns are those of d.
+Design widened(const Design& d, int extra);
 
 // Evaluation points: m rows, pc coordinates each, column-major.
 struct Points {

@@ -24,6 +24,8 @@ const char failure_line[] = "t: sum of off-diagonal element of invZWZ*ZWZ ";
 // One slice of points: what the engine reported, and its outputs.
 struct Slice {
     const Design* d = nullptr;
+    const Points* at = nullptr;
+    const Call* call = nullptr;
     std::size_t a = 0, b = 0;  // points [a, b) of the run
     std::size_t first = 0;     // the number of the run's point 0 in the whole fit
     std::vector<double> mh, sh, fh;
@@ -31,6 +33,8 @@ struct Slice {
     std::vector<lp::Event> events;     // event of each point of the slice, in order
     std::vector<int> event_points;
     std::vector<double> leverage;      // with Call::leverage
+    std::vector<double> se, L;         // with Call::s2, Call::level_weights: ms × B, ms × n
+    std::vector<double> z, M, g;       // scratch of the sandwich
     double own_weight = 0;             // w_ii, the kernel weight of an observation at itself
     int status = LPC_OK;               // LPC_ENOMEM when the slice could not be served
     std::string refusal;               // the engine's refusal, which the checks should have prevented
@@ -61,17 +65,82 @@ void slice_event(void* ctx, int j, lp::Event e, double)
 
 // The weight S_jj of observation j in its own fit: w_jj · z̃ᵀA⁻¹z̃, z̃ its
 // own design row.
-void slice_solved(void* ctx, const lp::Solved& sv)
+void leverage(Slice& sl, const lp::Solved& sv)
 {
-    auto* sl = static_cast<Slice*>(ctx);
-    if (sl->leverage.empty()) return;
-    const std::size_t i = sl->first + sl->a + static_cast<std::size_t>(sv.j);
-    const std::vector<double> z = own_row(*sl->d, i);
+    const std::size_t i = sl.first + sl.a + static_cast<std::size_t>(sv.j);
+    const std::vector<double> z = own_row(*sl.d, i);
     std::vector<double> x = z;
     sv.solve(sv.self, x.data());
     double q = 0.0;
     for (std::size_t c = 0; c < z.size(); ++c) q += z[c] * x[c];
-    sl->leverage[static_cast<std::size_t>(sv.j)] = sl->own_weight * q;
+    sl.leverage[static_cast<std::size_t>(sv.j)] = sl.own_weight * q;
+}
+
+// The sandwich of point j: M = Σ_i w_i² σ̂_i² z_i z_iᵀ over the observations,
+// z_i the design row of observation i at the point (its intercept 1 for the
+// first nr observations, as in the sums of the right-hand side), V = A⁻¹MA⁻¹,
+// and se_c = |factor_c|·sqrt(V_cc). The level's linear weights are
+// L_i = factor_0 · w_i · z_iᵀA⁻¹e_0.
+void sandwich(Slice& sl, const lp::Solved& sv)
+{
+    const Design& d = *sl.d;
+    const Call& call = *sl.call;
+    const std::size_t B = d.B, n = d.n, J = sl.a + static_cast<std::size_t>(sv.j), ms = sl.b - sl.a;
+    std::vector<double> t(d.pc);
+    for (std::size_t k = 0; k < d.pc; ++k) t[k] = sl.at->t[J + k * sl.at->m];
+    const double D = static_cast<double>(call.loo ? n - 1 : n);
+    const long long dropped = call.loo ? static_cast<long long>(sl.first + J) : -1;
+    std::vector<double>& z = sl.z;
+    std::vector<double>& M = sl.M;
+    z.assign(B, 0.0);
+    M.assign(B * B, 0.0);
+    if (!sl.L.empty()) {
+        sl.g.assign(B, 0.0);
+        sl.g[0] = 1.0;
+        sv.solve(sv.self, sl.g.data());
+    }
+    const double f0 = factor(d, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double w = static_cast<long long>(i) == dropped ? 0.0 : kernel_weight(d, i, t.data(), call.h, D);
+        for (std::size_t c = 0; c < B; ++c) {
+            const Output& o = d.out[c];
+            switch (o.kind) {
+            case lp::Kind::intercept: z[c] = static_cast<int>(i) < d.nr ? 1.0 : 0.0; break;
+            case lp::Kind::slope: z[c] = d.x[i + static_cast<std::size_t>(o.a) * n] - t[static_cast<std::size_t>(o.a)]; break;
+            case lp::Kind::dummy: z[c] = d.x[i + static_cast<std::size_t>(o.a) * n]; break;
+            default: z[c] = z[static_cast<std::size_t>(o.a)] * z[static_cast<std::size_t>(o.b)];
+            }
+        }
+        if (call.s2 != nullptr) {
+            const double v = (w * w) * (*call.s2)[i];
+            for (std::size_t c = 0; c < B; ++c) {
+                const double vz = v * z[c];
+                for (std::size_t b = c; b < B; ++b) M[c + b * B] += vz * z[b];
+            }
+        }
+        if (!sl.L.empty()) {
+            double q = 0.0;
+            for (std::size_t c = 0; c < B; ++c) q += z[c] * sl.g[c];
+            sl.L[static_cast<std::size_t>(sv.j) + i * ms] = f0 * (w * q);
+        }
+    }
+    if (call.s2 == nullptr) return;
+    for (std::size_t c = 0; c < B; ++c)
+        for (std::size_t b = 0; b < c; ++b) M[c + b * B] = M[b + c * B];
+    // V = A⁻¹ M A⁻¹: each column of M solved, then each row of the result.
+    for (std::size_t c = 0; c < B; ++c) sv.solve(sv.self, M.data() + c * B);
+    for (std::size_t c = 0; c < B; ++c)
+        for (std::size_t b = 0; b < c; ++b) std::swap(M[c + b * B], M[b + c * B]);
+    for (std::size_t c = 0; c < B; ++c) sv.solve(sv.self, M.data() + c * B);
+    for (std::size_t c = 0; c < B; ++c)
+        sl.se[static_cast<std::size_t>(sv.j) + c * ms] = std::fabs(factor(d, c)) * std::sqrt(std::max(M[c + c * B], 0.0));
+}
+
+void slice_solved(void* ctx, const lp::Solved& sv)
+{
+    auto* sl = static_cast<Slice*>(ctx);
+    if (!sl->leverage.empty()) leverage(*sl, sv);
+    if (!sl->se.empty() || !sl->L.empty()) sandwich(*sl, sv);
 }
 
 // The engine's call over the points of slice s.
@@ -93,8 +162,13 @@ void run_slice(const Design& d, const Points& at, const Call& call, const std::v
     report.text = slice_text;
     report.event = slice_event;
     report.go_on = true;
+    s.d = &d;
+    s.at = &at;
+    s.call = &call;
+    if (call.s2 != nullptr) s.se.assign(ms * B, nan);
+    if (call.level_weights) s.L.assign(ms * d.n, nan);
+    if (call.s2 != nullptr || call.level_weights) report.solved = slice_solved;
     if (call.leverage) {
-        s.d = &d;
         s.leverage.assign(ms, nan);
         report.solved = slice_solved;
         // The weight of x_i at t = x_i, by the engine's operations: the kernel
@@ -182,6 +256,8 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
     if (call.vol) r.sh.assign(m * B, nan);
     r.fh.assign(m * F, 0.0);
     if (call.leverage) r.leverage.assign(m, nan);
+    if (call.s2 != nullptr) r.se.assign(m * B, nan);
+    if (call.level_weights) r.L.assign(m * d.n, nan);
     for (const Slice& s : slices) {
         if (s.status == LPC_ENOMEM) throw Error(LPC_ENOMEM, "out of memory while fitting");
         if (!s.refusal.empty()) throw Error(LPC_EFAILED, "the engine refused the fit: " + s.refusal);
@@ -195,6 +271,11 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
             for (std::size_t j = 0; j < ms; ++j) r.fh[s.a + j + g * m] = s.fh[j + g * ms];
         for (const Message& msg : s.messages) r.messages.push_back(msg);
         if (call.leverage) std::copy(s.leverage.begin(), s.leverage.end(), r.leverage.begin() + static_cast<std::ptrdiff_t>(s.a));
+        for (std::size_t c = 0; c < (call.s2 != nullptr ? B : 0); ++c)
+            for (std::size_t j = 0; j < ms; ++j) r.se[s.a + j + c * m] = s.se[j + c * ms];
+        if (call.level_weights)
+            for (std::size_t i = 0; i < d.n; ++i)
+                for (std::size_t j = 0; j < ms; ++j) r.L[s.a + j + i * m] = s.L[j + i * ms];
 
         // What became of each point: an unreliable point, or one whose outputs
         // are not finite, is a failed one (NaN row); one solved again is refitted.
@@ -222,6 +303,32 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
         }
     }
     return r;
+}
+
+double factor(const Design& d, std::size_t c)
+{
+    switch (d.out[c].kind) {
+    case lp::Kind::intercept:
+    case lp::Kind::slope:
+    case lp::Kind::dummy: return static_cast<double>(d.n) / static_cast<double>(d.nr);
+    case lp::Kind::square: return 2.0;
+    case lp::Kind::cube: return 6.0;
+    case lp::Kind::cross: return 1.0;
+    }
+    return 1.0;
+}
+
+double kernel_weight(const Design& d, std::size_t i, const double* t, const std::vector<double>& h, double D)
+{
+    // w = prod_k (e^(((-u)·u)/2) / √(2π)) / (D·hprod), u = (x_ik - t_k)/h_k.
+    double r = 1.0, hprod = 1.0;
+    for (std::size_t k = 0; k < d.pc; ++k) {
+        const double u = (d.x[i + k * d.n] - t[k]) / h[k];
+        const double e = lp::expo(((-u) * u) / 2.0) / std::sqrt(6.283185307179586);
+        r = k == 0 ? e : r * e;
+        hprod = hprod * h[k];
+    }
+    return r / (D * hprod);
 }
 
 std::vector<double> own_row(const Design& d, std::size_t i)

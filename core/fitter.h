@@ -39,6 +39,8 @@ struct Run {
     std::size_t m = 0;
     std::vector<double> mh, sh, fh;
     std::vector<double> leverage;  // with Call::leverage: S_jj, the weight of observation j in its own fit
+    std::vector<double> se;        // with Call::s2: m × B standard errors of the mh columns
+    std::vector<double> L;         // with Call::level_weights: m × n, level_j = Σ_i L[j + i·m] y_i
     std::vector<long long> failed, refitted;
     std::vector<Message> messages;
 };
@@ -50,7 +52,20 @@ struct Call {
     bool loo = false;       // leave-one-out: the points are the observations
     bool density_groups = true;  // false: the density without its groups, when only the fit matters
     bool leverage = false;       // the points are the observations: S_jj of each
+    // With s2, the variances σ̂_i² of the observations: the standard errors of
+    // every output, from the sandwich A⁻¹ (Σ_i w_i² σ̂_i² z_i z_iᵀ) A⁻¹.
+    const std::vector<double>* s2 = nullptr;
+    bool level_weights = false;  // the level's linear weights at each point
 };
+
+// The output factor of column c: n/nr for the level, slopes and dummies, 2
+// for squares, 6 for cubes, 1 for cross terms.
+double factor(const Design& d, std::size_t c);
+
+// The kernel weight of observation i at the point t (pc coordinates) with
+// bandwidths h and normaliser D, by the engine's own operations, so that it
+// has the engine's bits.
+double kernel_weight(const Design& d, std::size_t i, const double* t, const std::vector<double>& h, double D);
 
 // The design row of observation i at its own point: 1, zeros for the centred
 // regressors, its dummies, and every higher column as the product of its

@@ -1,8 +1,30 @@
-// The normal quantile and the intervals of the outputs.
+// Standard errors, pointwise intervals, the simultaneous band and the
+// variances of the observations they rest on.
+//
+// Every output column C is a linear function of the responses at each point,
+// β̂ = A⁻¹ Σ_i w_i z_i y_i, so its variance given the regressors is the
+// finite-sample sandwich A⁻¹ (Σ_i w_i² σ_i² z_i z_iᵀ) A⁻¹, scaled by the
+// column's output factor; σ_i² is estimated from the residuals of the same
+// fit at the observations. The intervals:
+//   pointwise   estimate ± z·se
+//   rbc         the estimate of the fit widened to a higher order, whose bias
+//               is of smaller order (Calonico, Cattaneo and Farrell 2018: with
+//               equal bandwidths the bias-corrected estimate is exactly the
+//               wider fit's), ± z·(its own se)
+//   uniform     for the level, the rbc estimate ± c·se with c the critical
+//               value of the maximum over the points of the studentised
+//               process, by a Gaussian multiplier bootstrap of its linear
+//               representation Σ_i L_i(t)·σ̂_i·ξ_i; rbc for the other columns.
+// The density: f̂ ± z·sqrt(f̂·R(K)^pc/(n·hprod)), R(K) = 1/(2√π).
 #include "core/intervals.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+
+#include "core/random.h"
+#include "core/threads.h"
 
 namespace lpc {
 
@@ -39,7 +61,7 @@ double normal_quantile(double p)
         const double r = 0.180625 - q * q;
         return horner(a, r) * q / horner(b, r);
     }
-    double r = std::sqrt(-std::log(q <= 0.0 ? p : 1.0 - p));
+    double r = std::sqrt(-log_det(q <= 0.0 ? p : 1.0 - p));
     double x;
     if (r <= 5.0) {
         static const double c[] = {7.74545014278341407640e-4, 2.27238449892691845833e-2, 2.41780725177450611770e-1,
@@ -63,30 +85,236 @@ double normal_quantile(double p)
     return q < 0.0 ? -x : x;
 }
 
-void intervals(const Spec& s, const Design& d, const std::vector<double>& h, const Points& at, const Run& r,
-               lpc_fit& fit)
+namespace {
+
+const double nan = std::numeric_limits<double>::quiet_NaN();
+
+// The variance of the intervals when none is asked for: see the coverage
+// figures in the README.
+const char interval_variance[] = "leverage";
+
+}  // namespace
+
+Residuals residual_fit(const Design& d, const std::vector<double>& h, Progress& progress)
 {
-    // The pointwise asymptotic band of a local linear fit in one continuous
-    // regressor: level ± z·sqrt(var·R(K)/(n·h·f)), R(K) = 1/(2·sqrt(pi)) the
-    // roughness of the Gaussian kernel; NaN where the variance estimate is
-    // negative. It ignores the smoothing bias.
-    const bool band = d.vol && std::string(d.est->name) == "dorvane" && d.deg == 1 && d.pc == 1 && d.q == 0 &&
-                      d.nr == static_cast<int>(d.n);
-    if (!band) return;
-    const double conf = s.conf.given ? *s.conf : 0.95;
-    const double z = -normal_quantile((1.0 - conf) / 2.0);
-    const double R = 1.0 / (2.0 * std::sqrt(kPi));
-    const std::size_t m = at.m;
-    std::vector<double> lower(m), upper(m);
-    for (std::size_t j = 0; j < m; ++j) {
-        const double var = r.sh[j], f = r.fh[j], level = r.mh[j];
-        const double half = var < 0 ? std::numeric_limits<double>::quiet_NaN()
-                                    : z * std::sqrt(var * R / (static_cast<double>(d.n) * h[0] * f));
-        lower[j] = level - half;
-        upper[j] = level + half;
+    Call call;
+    call.h = h;
+    call.density_groups = false;
+    call.leverage = true;
+    const Run o = fit_points(d, observation_points(d), call, progress, "fitted");
+    Residuals res;
+    res.fitted.resize(d.n);
+    res.e.resize(d.n);
+    for (std::size_t i = 0; i < d.n; ++i) {
+        res.fitted[i] = prediction(d, o, i);
+        res.e[i] = d.y[i] - res.fitted[i];
     }
-    fit.column("ci_lower", lower);
-    fit.column("ci_upper", upper);
+    res.leverage = o.leverage;
+    return res;
+}
+
+std::vector<double> variances(const std::string& kind, const Design& d, const std::vector<double>& h,
+                              const Residuals& res, Progress& progress)
+{
+    const std::size_t n = d.n;
+    std::vector<double> s2(n);
+    if (kind == "residual") {
+        for (std::size_t i = 0; i < n; ++i) s2[i] = res.e[i] * res.e[i];
+    } else if (kind == "leverage") {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double q = res.e[i] / (1.0 - res.leverage[i]);
+            s2[i] = q * q;
+        }
+    } else if (kind == "loo") {
+        Call call;
+        call.h = h;
+        call.loo = true;
+        call.density_groups = false;
+        const Run o = fit_points(d, observation_points(d), call, progress, "intervals");
+        for (std::size_t i = 0; i < n; ++i) {
+            const double q = d.y[i] - prediction(d, o, i);
+            s2[i] = q * q;
+        }
+    } else if (kind == "nn") {
+        for (std::size_t i = 0; i < n; ++i) {
+            double best = std::numeric_limits<double>::infinity();
+            std::size_t at = i;
+            for (std::size_t j = 0; j < n; ++j) {
+                if (j == i) continue;
+                bool same = true;
+                for (std::size_t k = d.pc; k < d.p && same; ++k) same = d.x[i + k * n] == d.x[j + k * n];
+                if (!same) continue;
+                double dist = 0;
+                for (std::size_t k = 0; k < d.pc; ++k) {
+                    const double u = (d.x[i + k * n] - d.x[j + k * n]) / h[k];
+                    dist += u * u;
+                }
+                if (dist < best) best = dist, at = j;
+            }
+            const double q = d.y[i] - d.y[at];
+            s2[i] = at == i ? res.e[i] * res.e[i] : 0.5 * q * q;
+        }
+    } else {  // "local": the local linear fit of the squared residuals
+        Spec v;
+        v.estimator = "dorvane";
+        v.have_y = true;
+        v.y.name = "e2";
+        for (std::size_t i = 0; i < n; ++i) v.y.values.push_back(res.e[i] * res.e[i]);
+        for (std::size_t k = 0; k < d.pc; ++k)
+            v.cont.push_back(Column{d.cont[k], std::vector<double>(d.x.begin() + static_cast<std::ptrdiff_t>(k * n),
+                                                                   d.x.begin() + static_cast<std::ptrdiff_t>((k + 1) * n))});
+        v.threads.set(d.threads);
+        const Design dv = design(v);
+        Call call;
+        call.h = h;
+        call.density_groups = false;
+        const Run o = fit_points(dv, observation_points(dv), call, progress, "intervals");
+        for (std::size_t i = 0; i < n; ++i) s2[i] = std::isfinite(o.mh[i]) ? std::max(o.mh[i], 0.0) : res.e[i] * res.e[i];
+    }
+    return s2;
+}
+
+Asked asked(const Spec& s, const Design& d)
+{
+    Asked q;
+    // The level's band of earlier releases, for a local linear fit in one
+    // regressor with vol, comes with its old names ci_lower and ci_upper.
+    const bool legacy = d.vol && std::string(d.est->name) == "dorvane" && d.deg == 1 && d.pc == 1 && d.q == 0;
+    q.kind = s.ci.given ? *s.ci : legacy ? "rbc" : "none";
+    q.any = q.kind != "none" || s.se.given;
+    if (q.kind == "none") q.kind = "pointwise";
+    q.aliases = q.any && (s.ci.given || legacy);
+    q.se = s.se.given ? *s.se : "residual";
+    q.interval = s.se.given ? *s.se : interval_variance;
+    q.conf = s.conf.given ? *s.conf : 0.95;
+    if (s.conf.given && !q.any) throw input("conf sets the level of the intervals; ask for them with ci");
+    if (s.seed.given && q.kind != "uniform") throw input("seed goes with the uniform band (ci = \"uniform\")");
+    return q;
+}
+
+double band_critical_value(const std::vector<double>& L, std::size_t m, std::size_t n, const std::vector<double>& s2,
+                           const std::vector<double>& se, double conf, std::uint64_t seed, int draws, int threads)
+{
+    std::vector<double> sd(n), T(static_cast<std::size_t>(draws));
+    for (std::size_t i = 0; i < n; ++i) sd[i] = std::sqrt(s2[i]);
+    std::atomic<int> next{0};
+    together(std::max(1, std::min(threads, draws)), [&](int) {
+        std::vector<double> xi(n), sum(m);
+        for (int r; (r = next++) < draws;) {
+            for (std::size_t i = 0; i < n; ++i)
+                xi[i] = sd[i] * normal(seed, static_cast<std::uint64_t>(r) * n + i);
+            std::fill(sum.begin(), sum.end(), 0.0);
+            for (std::size_t i = 0; i < n; ++i) {
+                const double x = xi[i];
+                const double* l = L.data() + i * m;
+                for (std::size_t j = 0; j < m; ++j) sum[j] += l[j] * x;
+            }
+            double most = 0;
+            for (std::size_t j = 0; j < m; ++j)
+                if (se[j] > 0) most = std::max(most, std::fabs(sum[j]) / se[j]);
+            T[static_cast<std::size_t>(r)] = most;
+        }
+    });
+    std::sort(T.begin(), T.end());
+    const std::size_t k = static_cast<std::size_t>(std::ceil(conf * draws)) - 1;
+    return T[std::min(k, T.size() - 1)];
+}
+
+void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector<double>& h, const Points& at,
+               const Run& r, const Residuals& res, const std::vector<double>& s2_se, lpc_fit& fit,
+               Progress& progress)
+{
+    const std::size_t m = at.m, B = d.B;
+    const double z = -normal_quantile((1.0 - q.conf) / 2.0);
+    const std::vector<double> s2 = q.interval == q.se ? s2_se : variances(q.interval, d, h, res, progress);
+
+    // The estimates and standard errors the intervals rest on.
+    std::vector<double> est(r.mh), se;
+    double critical = nan;
+    if (q.kind == "pointwise") {
+        if (q.interval == q.se) {
+            se = r.se;
+        } else {
+            Call call;
+            call.h = h;
+            call.loo = d.loo;
+            call.density_groups = false;
+            call.s2 = &s2;
+            se = fit_points(d, at, call, progress, "intervals").se;
+        }
+    } else {
+        // Column c of derivative order ν takes the wider fit of order q + 1
+        // when q + 1 - ν is even and of order q + 2 otherwise, q the design's
+        // own order: the estimate of a ν-th derivative by a fit of order p has
+        // a bias of order h^(p+2-ν) when p - ν is even, h^(p+1-ν) when odd.
+        int q0 = 1;
+        for (const Output& o : d.out)
+            if (o.kind != lp::Kind::dummy) q0 = std::max(q0, o.degree);
+        est.assign(m * B, nan);
+        se.assign(m * B, nan);
+        for (int extra = 1; extra <= 2; ++extra) {
+            std::vector<std::size_t> cols;
+            for (std::size_t c = 0; c < B; ++c)
+                if (((q0 + 1 - d.out[c].degree) % 2 == 0) == (extra == 1)) cols.push_back(c);
+            if (cols.empty()) continue;
+            const Design w = widened(d, extra);
+            Call call;
+            call.h = h;
+            call.loo = d.loo;
+            call.density_groups = false;
+            call.s2 = &s2;
+            call.level_weights = q.kind == "uniform" && cols[0] == 0;
+            const Run o = fit_points(w, at, call, progress, "intervals");
+            for (std::size_t c : cols)
+                for (std::size_t j = 0; j < m; ++j) {
+                    est[j + c * m] = o.mh[j + c * m];
+                    se[j + c * m] = o.se[j + c * m];
+                }
+            if (call.level_weights) {
+                const std::vector<double> level_se(se.begin(), se.begin() + static_cast<std::ptrdiff_t>(m));
+                critical = band_critical_value(o.L, m, d.n, s2, level_se, q.conf,
+                                               s.seed.given ? static_cast<std::uint64_t>(*s.seed) : 1, 1000,
+                                               d.threads);
+                fit.values["critical_value"] = {critical};
+            }
+        }
+    }
+
+    auto part = [m](const std::vector<double>& v, std::size_t c) {
+        return std::vector<double>(v.begin() + static_cast<std::ptrdiff_t>(c * m),
+                                   v.begin() + static_cast<std::ptrdiff_t>((c + 1) * m));
+    };
+    for (std::size_t c = 0; c < B; ++c) {
+        const double width = c == 0 && q.kind == "uniform" ? critical : z;
+        std::vector<double> lo(m), hi(m);
+        for (std::size_t j = 0; j < m; ++j) {
+            lo[j] = est[j + c * m] - width * se[j + c * m];
+            hi[j] = est[j + c * m] + width * se[j + c * m];
+        }
+        fit.column("se_" + d.out[c].mean, part(r.se, c));
+        fit.column("lower_" + d.out[c].mean, lo);
+        fit.column("upper_" + d.out[c].mean, hi);
+        if (c == 0 && q.aliases) {
+            fit.column("ci_lower", lo);
+            fit.column("ci_upper", hi);
+        }
+    }
+
+    // The density.
+    double hprod = 1.0;
+    for (double e : h) hprod = hprod * e;
+    const double R = std::pow(1.0 / (2.0 * std::sqrt(3.14159265358979323846)), static_cast<double>(d.pc));
+    const double N = static_cast<double>(d.loo ? d.n - 1 : d.n);
+    std::vector<double> fse(m), flo(m), fhi(m);
+    for (std::size_t j = 0; j < m; ++j) {
+        const double f = r.fh[j];
+        fse[j] = std::sqrt(std::max(f, 0.0) * R / (N * hprod));
+        flo[j] = f - z * fse[j];
+        fhi[j] = f + z * fse[j];
+    }
+    fit.column("se_density", fse);
+    fit.column("lower_density", flo);
+    fit.column("upper_density", fhi);
 }
 
 }  // namespace lpc

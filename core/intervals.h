@@ -1,6 +1,8 @@
-// Confidence intervals of the outputs, and the normal quantile they need.
+// Standard errors and confidence intervals of every output, the
+// simultaneous band of the level, and the normal quantile they need.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "core/design.h"
@@ -10,12 +12,48 @@
 namespace lpc {
 
 // The standard normal quantile: the z with Phi(z) = p, for 0 < p < 1; NaN
-// outside. Wichura's algorithm AS 241 (PPND16), accurate to about 1e-16.
+// outside. Wichura's algorithm AS 241 (PPND16), accurate to about 1e-16,
+// with the core's own logarithm, so that every platform has the same bits.
 double normal_quantile(double p);
 
-// Adds to the table the intervals the spec asks for, from the fit r at the
-// points `at` with bandwidths h.
-void intervals(const Spec& s, const Design& d, const std::vector<double>& h, const Points& at, const Run& r,
-               lpc_fit& fit);
+// The fit at the observations: fitted values (the level plus the dummy
+// effects), residuals and leverages S_ii.
+struct Residuals {
+    std::vector<double> fitted, e, leverage;
+};
+Residuals residual_fit(const Design& d, const std::vector<double>& h, Progress& progress);
+
+// The variances σ̂_i² of the observations by `kind`: "residual" e_i²,
+// "leverage" e_i²/(1 - S_ii)², "loo" the squared leave-one-out residual,
+// "nn" half the squared difference to the nearest neighbour (in the
+// continuous regressors scaled by h, among observations with the same
+// dummies), "local" the local linear fit of e_i² at x_i (Fan and Yao 1998),
+// cut at 0.
+std::vector<double> variances(const std::string& kind, const Design& d, const std::vector<double>& h,
+                              const Residuals& res, Progress& progress);
+
+// Whether the spec asks for standard errors and intervals, and which.
+struct Asked {
+    bool any = false;
+    std::string kind;      // "pointwise", "rbc" or "uniform"
+    std::string se;        // the variance of the se_ columns
+    std::string interval;  // the variance of the intervals
+    double conf = 0.95;
+    bool aliases = false;  // also ci_lower and ci_upper
+};
+Asked asked(const Spec& s, const Design& d);
+
+// Adds to the table se_C, lower_C and upper_C for every output column C and
+// the density, from the fit r at the points `at` (with its standard errors
+// r.se), with bandwidths h; and with "uniform" the band's critical value.
+void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector<double>& h, const Points& at,
+               const Run& r, const Residuals& res, const std::vector<double>& s2_se, lpc_fit& fit,
+               Progress& progress);
+
+// The critical value of the simultaneous band at level conf: the conf
+// quantile over `draws` Gaussian multiplier draws ξ of
+// max_j |Σ_i L_ji σ̂_i ξ_i| / se_j, L (m × n) the level's linear weights.
+double band_critical_value(const std::vector<double>& L, std::size_t m, std::size_t n, const std::vector<double>& s2,
+                           const std::vector<double>& se, double conf, std::uint64_t seed, int draws, int threads);
 
 }  // namespace lpc

@@ -143,10 +143,17 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
     }
 
     const Points at = points(s, d);
+    const Asked q = asked(s, d);
+    const bool want_fitted = s.fitted.given && *s.fitted != 0;
+    Residuals res;
+    std::vector<double> s2_se;
+    if (want_fitted || q.any) res = residual_fit(d, sel.h, progress);
+    if (q.any) s2_se = variances(q.se, d, sel.h, res, progress);
     Call call;
     call.h = sel.h;
     call.vol = d.vol;
     call.loo = d.loo;
+    if (q.any) call.s2 = &s2_se;
     const Run r = fit_points(d, at, call, progress, "fit");
 
     // The table: coordinates, mh, sh, density and its groups.
@@ -165,35 +172,24 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
     fit.column("density", part(r.fh, 0));
     for (int g = 1; g <= d.K; ++g) fit.column("density_g" + std::to_string(g), part(r.fh, static_cast<std::size_t>(g)));
 
-    // The fit at the observations, for fitted values and residuals.
-    if (s.fitted.given && *s.fitted != 0) {
-        Call at_obs = call;
-        at_obs.vol = false;
-        at_obs.loo = false;
-        at_obs.density_groups = false;
-        at_obs.leverage = true;
-        const Run o = fit_points(d, observation_points(d), at_obs, progress, "fitted");
-        fit.values["leverage"] = o.leverage;
-        std::vector<double> fitted(d.n), residuals(d.n);
-        for (std::size_t i = 0; i < d.n; ++i) {
-            fitted[i] = prediction(d, o, i);
-            residuals[i] = d.y[i] - fitted[i];
-        }
-        fit.values["fitted"] = fitted;
-        fit.values["residuals"] = residuals;
+    // The fit at the observations: fitted values, residuals, leverages.
+    if (want_fitted) {
+        fit.values["fitted"] = res.fitted;
+        fit.values["residuals"] = res.e;
+        fit.values["leverage"] = res.leverage;
         // R² analogue: the share of the response's variation the fit explains.
         double mean = 0, tss = 0, rss = 0;
         for (double v : d.y) mean += v;
         mean /= static_cast<double>(d.n);
         for (std::size_t i = 0; i < d.n; ++i) {
             tss += (d.y[i] - mean) * (d.y[i] - mean);
-            rss += residuals[i] * residuals[i];
+            rss += res.e[i] * res.e[i];
         }
         fit.values["r_squared"] = {1.0 - rss / tss};
         fit.values["residual_variance"] = {rss / static_cast<double>(d.n)};
     }
 
-    intervals(s, d, sel.h, at, r, fit);
+    if (q.any) intervals(s, q, d, sel.h, at, r, res, s2_se, fit, progress);
 
     // Points and what a user reads.
     if (!r.failed.empty()) fit.points["failed"] = r.failed;

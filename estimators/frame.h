@@ -161,6 +161,17 @@ bool tremsal_layout(const Args& a, Layout& lay);
 bool locparg_layout(const Args& a, Layout& lay);
 bool locpa2g_layout(const Args& a, Layout& lay);
 
+// The design of the estimator a.name widened by `extra` polynomial orders:
+// after its own columns, every monomial in the continuous regressors of
+// degree 2 ... q + extra that it lacks, q its highest degree, each the
+// product of an earlier column and a slope. The first columns keep their
+// meaning, so the wider fit's coefficients estimate the same quantities with
+// the leading bias removed (robust bias correction with equal bandwidths).
+bool widened_layout(const Args& a, Layout& lay, int extra);
+// The design widened by one order, and by two.
+bool rbc_layout(const Args& a, Layout& lay);
+bool rbc2_layout(const Args& a, Layout& lay);
+
 // ---- The fitting engine ---------------------------------------------------
 
 // The instruction sets the engine can fit with; `widest` is the best that

@@ -8,8 +8,11 @@
 //            (mixed second derivatives, the plain coefficient)
 //   locparg  deg 3: the locpa2g design, then z_k²·z_L for k != L and
 //            z_k·z_L² for every k (z_L³ for k = L), plain coefficients
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
+#include <vector>
 
 #include "estimators/frame.h"
 
@@ -102,5 +105,95 @@ bool locpa2g_layout(const Args& a, Layout& lay)
     }
     return lam_products(a, lay, static_cast<std::int64_t>(a.p) + 2LL * a.pc);
 }
+
+namespace {
+
+// Powers of the continuous regressors in each column of `lay`: column c is
+// the monomial prod_k z_k^power[c][k] (all zero for the intercept and the
+// dummies, which are marked by dummy[c]).
+void monomials(const Args& a, const Layout& lay, std::vector<std::vector<int>>& power, std::vector<char>& dummy)
+{
+    const int B = lay.size(), pc = a.pc;
+    power.assign(static_cast<std::size_t>(B), std::vector<int>(static_cast<std::size_t>(pc), 0));
+    dummy.assign(static_cast<std::size_t>(B), 0);
+    for (int c = 0; c < B; ++c) {
+        const Column& col = lay[c];
+        if (col.kind == Kind::slope) power[c][col.a] = 1;
+        if (col.kind == Kind::dummy) dummy[c] = 1;
+        if (col.kind != Kind::intercept && col.kind != Kind::slope && col.kind != Kind::dummy) {
+            dummy[c] = dummy[col.a] || dummy[col.b];
+            for (int k = 0; k < pc; ++k) power[c][k] = power[col.a][k] + power[col.b][k];
+        }
+    }
+}
+
+}  // namespace
+
+bool widened_layout(const Args& a, Layout& lay, int extra)
+{
+    const LayoutRule base_rule = std::strcmp(a.name, "tremsal") == 0   ? tremsal_layout
+                                 : std::strcmp(a.name, "locparg") == 0 ? locparg_layout
+                                 : std::strcmp(a.name, "locpa2g") == 0 ? locpa2g_layout
+                                                                       : dorvane_layout;
+    Layout base;
+    if (!base_rule(a, base)) return false;
+    std::vector<std::vector<int>> power;
+    std::vector<char> dummy;
+    monomials(a, base, power, dummy);
+    int order = 1;
+    for (int c = 0; c < base.size(); ++c) {
+        int degree = 0;
+        for (int e : power[c]) degree += e;
+        if (!dummy[c]) order = std::max(order, degree);
+    }
+
+    // Every monomial of degree 2 ... order + extra that the design lacks, by
+    // degree and within a degree in lexicographic order of the powers, each the
+    // product of a column before it and a slope: m = (m / z_k)·z_k, k the first
+    // regressor in m.
+    std::vector<std::vector<int>> have;
+    for (int c = 0; c < base.size(); ++c)
+        if (!dummy[c]) have.push_back(power[c]);
+    std::vector<std::vector<int>> added;
+    std::vector<std::pair<int, int>> factors;
+    auto index_of = [&](const std::vector<int>& m) -> int {
+        for (int c = 0; c < base.size(); ++c)
+            if (!dummy[c] && power[c] == m) return c;
+        for (std::size_t k = 0; k < added.size(); ++k)
+            if (added[k] == m) return base.size() + static_cast<int>(k);
+        return -1;
+    };
+    const int pc = a.pc;
+    for (int degree = 2; degree <= order + extra; ++degree) {
+        // The powers of degree `degree` in lexicographic order, largest first.
+        std::vector<int> m(static_cast<std::size_t>(pc), 0);
+        m[0] = degree;
+        for (;;) {
+            if (index_of(m) < 0) {
+                int k = 0;
+                while (m[static_cast<std::size_t>(k)] == 0) ++k;
+                std::vector<int> rest = m;
+                --rest[static_cast<std::size_t>(k)];
+                added.push_back(m);
+                factors.emplace_back(index_of(rest), 1 + k);
+            }
+            // The next composition of `degree` into pc parts, lexicographically smaller.
+            int i = pc - 2;
+            while (i >= 0 && m[static_cast<std::size_t>(i)] == 0) --i;
+            if (i < 0) break;
+            --m[static_cast<std::size_t>(i)];
+            int tail = 0;
+            for (int j = i + 1; j < pc; ++j) tail += m[static_cast<std::size_t>(j)], m[static_cast<std::size_t>(j)] = 0;
+            m[static_cast<std::size_t>(i + 1)] = tail + 1;
+        }
+    }
+    if (!lay.take(a, static_cast<std::int64_t>(base.size()) + static_cast<std::int64_t>(added.size()))) return false;
+    for (int c = a.p + 1; c < base.size(); ++c) lay.add(base[c].kind, base[c].a, base[c].b);
+    for (const auto& f : factors) lay.add(Kind::cross, f.first, f.second);
+    return true;
+}
+
+bool rbc_layout(const Args& a, Layout& lay) { return widened_layout(a, lay, 1); }
+bool rbc2_layout(const Args& a, Layout& lay) { return widened_layout(a, lay, 2); }
 
 }  // namespace lp
