@@ -34,6 +34,7 @@ struct Slice {
     std::vector<int> event_points;
     std::vector<double> leverage;      // with Call::leverage
     std::vector<double> se, L;         // with Call::s2, Call::level_weights: ms × B, ms × n
+    std::vector<double> df;            // with Call::s2: the effective observations less B
     std::vector<double> z, M, g;       // scratch of the sandwich
     double own_weight = 0;             // w_ii, the kernel weight of an observation at itself
     int status = LPC_OK;               // LPC_ENOMEM when the slice could not be served
@@ -100,8 +101,11 @@ void sandwich(Slice& sl, const lp::Solved& sv)
         sv.solve(sv.self, sl.g.data());
     }
     const double f0 = factor(d, 0);
+    double sw = 0, sw2 = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double w = static_cast<long long>(i) == dropped ? 0.0 : kernel_weight(d, i, t.data(), call.h, D);
+        sw += w;
+        sw2 += w * w;
         for (std::size_t c = 0; c < B; ++c) {
             const Output& o = d.out[c];
             switch (o.kind) {
@@ -125,6 +129,7 @@ void sandwich(Slice& sl, const lp::Solved& sv)
         }
     }
     if (call.s2 == nullptr) return;
+    sl.df[static_cast<std::size_t>(sv.j)] = (sw / sw2) * sw - static_cast<double>(B);
     for (std::size_t c = 0; c < B; ++c)
         for (std::size_t b = 0; b < c; ++b) M[c + b * B] = M[b + c * B];
     // V = A⁻¹ M A⁻¹: each column of M solved, then each row of the result.
@@ -165,7 +170,7 @@ void run_slice(const Design& d, const Points& at, const Call& call, const std::v
     s.d = &d;
     s.at = &at;
     s.call = &call;
-    if (call.s2 != nullptr) s.se.assign(ms * B, nan);
+    if (call.s2 != nullptr) s.se.assign(ms * B, nan), s.df.assign(ms, nan);
     if (call.level_weights) s.L.assign(ms * d.n, nan);
     if (call.s2 != nullptr || call.level_weights) report.solved = slice_solved;
     if (call.leverage) {
@@ -256,7 +261,7 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
     if (call.vol) r.sh.assign(m * B, nan);
     r.fh.assign(m * F, 0.0);
     if (call.leverage) r.leverage.assign(m, nan);
-    if (call.s2 != nullptr) r.se.assign(m * B, nan);
+    if (call.s2 != nullptr) r.se.assign(m * B, nan), r.df.assign(m, nan);
     if (call.level_weights) r.L.assign(m * d.n, nan);
     for (const Slice& s : slices) {
         if (s.status == LPC_ENOMEM) throw Error(LPC_ENOMEM, "out of memory while fitting");
@@ -273,6 +278,7 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
         if (call.leverage) std::copy(s.leverage.begin(), s.leverage.end(), r.leverage.begin() + static_cast<std::ptrdiff_t>(s.a));
         for (std::size_t c = 0; c < (call.s2 != nullptr ? B : 0); ++c)
             for (std::size_t j = 0; j < ms; ++j) r.se[s.a + j + c * m] = s.se[j + c * ms];
+        if (call.s2 != nullptr) std::copy(s.df.begin(), s.df.end(), r.df.begin() + static_cast<std::ptrdiff_t>(s.a));
         if (call.level_weights)
             for (std::size_t i = 0; i < d.n; ++i)
                 for (std::size_t j = 0; j < ms; ++j) r.L[s.a + j + i * m] = s.L[j + i * ms];

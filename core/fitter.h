@@ -40,6 +40,7 @@ struct Run {
     std::vector<double> mh, sh, fh;
     std::vector<double> leverage;  // with Call::leverage: S_jj, the weight of observation j in its own fit
     std::vector<double> se;        // with Call::s2: m × B standard errors of the mh columns
+    std::vector<double> df;        // with Call::s2: (Σw)²/Σw² - B, the residual degrees of freedom of each point
     std::vector<double> L;         // with Call::level_weights: m × n, level_j = Σ_i L[j + i·m] y_i
     std::vector<long long> failed, refitted;
     std::vector<Message> messages;

@@ -91,12 +91,29 @@ const double nan = std::numeric_limits<double>::quiet_NaN();
 
 // The variance of the intervals when none is asked for: see the coverage
 // figures in the README.
-const char interval_variance[] = "leverage";
+const char interval_variance[] = "local";
 
 }  // namespace
 
-Residuals residual_fit(const Design& d, const std::vector<double>& h, Progress& progress)
+double t_quantile(double p, double df)
 {
+    // The Cornish-Fisher expansion of Student's t in the normal quantile z
+    // (Abramowitz and Stegun 26.7.5), to the fourth power of 1/df; within
+    // 1e-4 of the true quantile for df >= 5, where it is used.
+    const double z = normal_quantile(p);
+    if (!(df < 1e300)) return z;
+    const double v = std::max(df, 5.0), z2 = z * z;
+    const double g1 = (z2 + 1) * z / 4, g2 = ((5 * z2 + 16) * z2 + 3) * z / 96,
+                 g3 = (((3 * z2 + 19) * z2 + 17) * z2 - 15) * z / 384,
+                 g4 = ((((79 * z2 + 776) * z2 + 1482) * z2 - 1920) * z2 - 945) * z / 92160;
+    return z + g1 / v + g2 / (v * v) + g3 / (v * v * v) + g4 / (v * v * v * v);
+}
+
+Residuals residual_fit(const Design& given, const std::vector<double>& h, Progress& progress)
+{
+    // The fit at the observations is the ordinary one, with nr = n.
+    Design d = given;
+    d.nr = static_cast<int>(d.n);
     Call call;
     call.h = h;
     call.density_groups = false;
@@ -229,18 +246,21 @@ void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector
     const std::vector<double> s2 = q.interval == q.se ? s2_se : variances(q.interval, d, h, res, progress);
 
     // The estimates and standard errors the intervals rest on.
-    std::vector<double> est(r.mh), se;
+    std::vector<double> est(r.mh), se, df;
     double critical = nan;
     if (q.kind == "pointwise") {
         if (q.interval == q.se) {
             se = r.se;
+            df = r.df;
         } else {
             Call call;
             call.h = h;
             call.loo = d.loo;
             call.density_groups = false;
             call.s2 = &s2;
-            se = fit_points(d, at, call, progress, "intervals").se;
+            const Run o = fit_points(d, at, call, progress, "intervals");
+            se = o.se;
+            df = o.df;
         }
     } else {
         // Column c of derivative order ν takes the wider fit of order q + 1
@@ -252,6 +272,7 @@ void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector
             if (o.kind != lp::Kind::dummy) q0 = std::max(q0, o.degree);
         est.assign(m * B, nan);
         se.assign(m * B, nan);
+        df.assign(m, std::numeric_limits<double>::infinity());
         for (int extra = 1; extra <= 2; ++extra) {
             std::vector<std::size_t> cols;
             for (std::size_t c = 0; c < B; ++c)
@@ -270,6 +291,7 @@ void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector
                     est[j + c * m] = o.mh[j + c * m];
                     se[j + c * m] = o.se[j + c * m];
                 }
+            for (std::size_t j = 0; j < m; ++j) df[j] = std::min(df[j], o.df[j]);
             if (call.level_weights) {
                 const std::vector<double> level_se(se.begin(), se.begin() + static_cast<std::ptrdiff_t>(m));
                 critical = band_critical_value(o.L, m, d.n, s2, level_se, q.conf,
@@ -284,10 +306,15 @@ void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector
         return std::vector<double>(v.begin() + static_cast<std::ptrdiff_t>(c * m),
                                    v.begin() + static_cast<std::ptrdiff_t>((c + 1) * m));
     };
+    // Student's t with each point's residual degrees of freedom in place of
+    // the normal quantile: the local sample the variances rest on is small.
+    const double p = (1.0 + q.conf) / 2.0;
+    std::vector<double> t(m);
+    for (std::size_t j = 0; j < m; ++j) t[j] = t_quantile(p, df[j]);
     for (std::size_t c = 0; c < B; ++c) {
-        const double width = c == 0 && q.kind == "uniform" ? critical : z;
         std::vector<double> lo(m), hi(m);
         for (std::size_t j = 0; j < m; ++j) {
+            const double width = c == 0 && q.kind == "uniform" ? critical * (t[j] / z) : t[j];
             lo[j] = est[j + c * m] - width * se[j + c * m];
             hi[j] = est[j + c * m] + width * se[j + c * m];
         }

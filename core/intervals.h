@@ -16,8 +16,12 @@ namespace lpc {
 // with the core's own logarithm, so that every platform has the same bits.
 double normal_quantile(double p);
 
-// The fit at the observations: fitted values (the level plus the dummy
-// effects), residuals and leverages S_ii.
+// Student's t quantile of probability p with df degrees of freedom (df below
+// 5 counts as 5; an infinite df gives the normal quantile).
+double t_quantile(double p, double df);
+
+// The fit at the observations with nr = n: fitted values (the level plus the
+// dummy effects), residuals and leverages S_ii.
 struct Residuals {
     std::vector<double> fitted, e, leverage;
 };
