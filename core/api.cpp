@@ -7,6 +7,7 @@
 #endif
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "core/result.h"
@@ -185,6 +186,21 @@ LPCORE_API const char* lpc_text(const lpc_fit* fit, const char* name, int base)
     } catch (...) {
         return "";
     }
+}
+
+LPCORE_API const char* lpc_name(const lpc_fit* fit, const char* kind, size_t k)
+{
+    if (fit == nullptr || kind == nullptr) return nullptr;
+    auto nth = [k](const auto& map) -> const char* {
+        if (k >= map.size()) return nullptr;
+        auto it = map.begin();
+        std::advance(it, static_cast<std::ptrdiff_t>(k));
+        return it->first.c_str();
+    };
+    if (std::strcmp(kind, "values") == 0) return nth(fit->values);
+    if (std::strcmp(kind, "points") == 0) return nth(fit->points);
+    if (std::strcmp(kind, "texts") == 0) return nth(fit->texts);
+    return nullptr;
 }
 
 }  // extern "C"

@@ -127,6 +127,7 @@ Residuals residual_fit(const Design& given, const std::vector<double>& h, Progre
         res.e[i] = d.y[i] - res.fitted[i];
     }
     res.leverage = o.leverage;
+    res.failed = o.failed;
     return res;
 }
 
@@ -188,6 +189,9 @@ std::vector<double> variances(const std::string& kind, const Design& d, const st
         const Run o = fit_points(dv, observation_points(dv), call, progress, "intervals");
         for (std::size_t i = 0; i < n; ++i) s2[i] = std::isfinite(o.mh[i]) ? std::max(o.mh[i], 0.0) : res.e[i] * res.e[i];
     }
+    // An observation whose own fit failed has no residual: it is left out.
+    for (double& v : s2)
+        if (!std::isfinite(v)) v = 0.0;
     return s2;
 }
 

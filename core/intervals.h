@@ -24,6 +24,7 @@ double t_quantile(double p, double df);
 // dummy effects), residuals and leverages S_ii.
 struct Residuals {
     std::vector<double> fitted, e, leverage;
+    std::vector<long long> failed;  // observations whose fit failed (NaN)
 };
 Residuals residual_fit(const Design& d, const std::vector<double>& h, Progress& progress);
 

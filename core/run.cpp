@@ -177,16 +177,19 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
         fit.values["fitted"] = res.fitted;
         fit.values["residuals"] = res.e;
         fit.values["leverage"] = res.leverage;
-        // R² analogue: the share of the response's variation the fit explains.
-        double mean = 0, tss = 0, rss = 0;
-        for (double v : d.y) mean += v;
-        mean /= static_cast<double>(d.n);
+        // R² analogue: the share of the response's variation the fit
+        // explains, over the observations whose fit did not fail.
+        double mean = 0, tss = 0, rss = 0, used = 0;
+        for (std::size_t i = 0; i < d.n; ++i)
+            if (std::isfinite(res.e[i])) mean += d.y[i], used += 1;
+        mean /= used;
         for (std::size_t i = 0; i < d.n; ++i) {
+            if (!std::isfinite(res.e[i])) continue;
             tss += (d.y[i] - mean) * (d.y[i] - mean);
             rss += res.e[i] * res.e[i];
         }
         fit.values["r_squared"] = {1.0 - rss / tss};
-        fit.values["residual_variance"] = {rss / static_cast<double>(d.n)};
+        fit.values["residual_variance"] = {rss / used};
     }
 
     if (q.any) intervals(s, q, d, sel.h, at, r, res, s2_se, fit, progress);
@@ -198,8 +201,15 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
     std::vector<std::string> warnings = sel.warnings, notes = sel.notes;
     const Design* dp = nullptr;
     (void)dp;
-    fit.texts["warnings"] = [d, at, r, warnings](int base) {
+    const std::vector<long long> unfitted = res.failed;
+    fit.texts["warnings"] = [d, at, r, warnings, unfitted](int base) {
         std::vector<std::string> w;
+        if (!unfitted.empty())
+            w.push_back("the fit at the observations is NaN at " +
+                        std::string(unfitted.size() == 1 ? "observation " : plural(unfitted.size(), "observation", "observations") + ": ") +
+                        point_list(unfitted, base, d, nullptr) +
+                        "; their fitted values and residuals are NaN, and the R-squared, the standard errors and the "
+                        "intervals leave them out");
         if (!r.failed.empty()) {
             const std::size_t k = r.failed.size();
             w.push_back("the local fit is NaN at " + std::string(k == 1 ? "point " : plural(k, "point", "points") + ": ") +

@@ -212,6 +212,10 @@ LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, siz
  * "" when there is nothing to say; NULL for an unknown name. */
 LPCORE_API const char* lpc_text(const lpc_fit* fit, const char* name, int base);
 
+/* The name of the k-th entry (from 0) of the fit's "values", "points" or
+ * "texts", in order; NULL past the last. */
+LPCORE_API const char* lpc_name(const lpc_fit* fit, const char* kind, size_t k);
+
 #ifdef __cplusplus
 }
 #endif
