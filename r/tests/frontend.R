@@ -64,6 +64,11 @@ stopifnot(identical(r$warnings, paste("the local fit is NaN at point 2 (x = -40)
 r <- warned(dorvane(x0, y0, dummies = x0 %% 2, bandwidth = 0.05, at = c(0.5, -40), vol = TRUE))
 stopifnot(length(r$warnings) == 2, startsWith(r$warnings[1], "the local fit is NaN at point 2 (x = -40)"),
           r$warnings[2] == "the conditional variance is not checked when the regressors include dummies")
+# Leave-one-out goes on past a failed point.
+xl <- c(0:4, 40, 5:9)
+r <- warned(dorvane(xl, xl^2, bandwidth = 0.05, loo = TRUE))
+stopifnot(identical(r$value$failed, 6L), startsWith(r$warnings, "the local fit is NaN at point 6 (x = 40)"),
+          identical(which(is.nan(r$value$level)), 6L))
 
 # Cross-validation: the candidates' scores are those of separate
 # leave-one-out fits, and the least one is chosen; a matrix gives candidates
@@ -165,7 +170,7 @@ if (requireNamespace("MASS", quietly = TRUE)) {
   ci <- tryCatch(confint(f, c("level", "d1_rm")), error = function(e) conditionMessage(e))
   stopifnot(if (is.data.frame(ci)) all(ci$lower_level <= ci$upper_level, na.rm = TRUE)
             else grepl("no rbc interval column lower_level, upper_level", ci))
-  print(f)
+  stopifnot(any(startsWith(capture.output(print(f)), "note: chosen bandwidth log(lstat) = ")))
 }
 
 # print shows the core's header, as.data.frame the table, $ its columns.
