@@ -1,87 +1,159 @@
-# print, plot, predict and as.data.frame for fits.
+# Methods for fits: print, summary, fitted values and residuals, predict,
+# confint, as.data.frame and plot. Whatever a fit lacks is asked of the core
+# again with the fit's data and options.
 
-lp_titles <- c(dorvane = "local linear", tremsal = "local cubic",
-               locparg = "local quadratic with third-order terms", locpa2g = "local quadratic with cross products")
+# The table's columns and the core's values read as fields: fit$level,
+# fit$d1_lstat, fit$selection_score.
+`$.lpfit` <- function(x, name) {
+  v <- .subset2(x, name)
+  if (is.null(v)) v <- .subset2(x, "table")[[name]]
+  if (is.null(v)) v <- .subset2(x, "values")[[name]]
+  v
+}
 
 print.lpfit <- function(x, digits = 4, rows = 6, ...) {
-  title <- lp_titles[[x$estimator]]
-  if (x$estimator %in% c("dorvane", "tremsal") && x$deg != 3)
-    title <- if (x$deg == 1) "local linear" else "local quadratic"
-  cat(sprintf("%s: %s fit, n = %d, %d evaluation point%s%s\n", x$estimator, title, x$n,
-              nrow(x$table), if (nrow(x$table) == 1) "" else "s", if (x$loo) " (leave-one-out)" else ""))
-  cat("bandwidth: ", paste(sprintf("%s = %.4g", names(x$bandwidth), x$bandwidth), collapse = ", "),
-      if (!is.null(x$cv)) sprintf(" (cross-validated over %d candidates)", nrow(x$cv)), "\n", sep = "")
-  if (length(x$failed)) cat(sprintf("failed points (NaN): %s\n", paste(x$failed, collapse = " ")))
-  if (length(x$skipped)) cat(sprintf("points not computed: %d to %d\n", x$skipped[1], x$skipped[length(x$skipped)]))
-  shown <- utils_head(x$table, rows)
-  print(format(shown, digits = digits), row.names = FALSE)
+  cat(x$texts[["header"]])
+  lp_say(lp_lines(x$texts[["notes"]]), "note: ")
+  print(format(x$table[seq_len(min(rows, nrow(x$table))), , drop = FALSE], digits = digits), row.names = FALSE)
   if (nrow(x$table) > rows) cat(sprintf("... %d more rows\n", nrow(x$table) - rows))
-  if (length(x$messages)) cat(sprintf("%d line%s printed by the library (see $messages)\n",
-                                      length(x$messages), if (length(x$messages) == 1) "" else "s"))
   invisible(x)
 }
 
-utils_head <- function(d, k) d[seq_len(min(k, nrow(d))), , drop = FALSE]
+lp_say <- function(lines, prefix = "") if (length(lines)) cat(paste0(prefix, lines, "\n"), sep = "")
 
 as.data.frame.lpfit <- function(x, ...) x$table
 
-# Fits again with the same data, bandwidths and options at the points
-# `newdata`; without them, returns what the fit holds.
-predict.lpfit <- function(object, newdata, type = c("level", "table", "fit"), ...) {
-  type <- match.arg(type)
-  fit <- object
-  if (!missing(newdata) && !is.null(newdata)) {
-    d <- object$data
-    fit <- lp_fit(object$estimator, object$call, d$x, d$y, d$dummies, object$bandwidth, NULL,
-                  object$deg, object$vol, FALSE, object$nr, newdata, NULL, object$groups,
-                  if (is.null(object$phase)) 1 else object$phase, object$lam, object$conf)
-    fit$cv <- object$cv
-  }
-  switch(type, level = fit$level, table = fit$table, fit = fit)
+# The options of a fit again, with the bandwidth it chose given as numbers
+# (so that no selection runs twice) and `changes` applied; without `points`
+# the evaluation points are left to `changes`.
+lp_again <- function(fit, changes = list(), points = TRUE) {
+  opts <- fit$options
+  drop <- c("bandwidth", "cv", "cv_grid", "cv_scores", "task", "fitted", if (!points) c("at", "grid", "loo"))
+  opts <- c(opts[setdiff(names(opts), drop)], list(bandwidth = fit$bandwidth))
+  opts[names(changes)] <- changes
+  Filter(Negate(is.null), opts)
 }
 
-# The fit of one continuous regressor over a scatter of the data, with
-# level -/+ 2 conditional standard deviations when the variance was
-# estimated, the confidence band when there is one, and the density below.
+# The fit with its fitted values at the observations: the fit again with
+# fitted = 1 and its options as given, made once and kept.
+lp_with_fitted <- function(fit) {
+  if (!is.null(fit$values$fitted)) return(fit)
+  if (is.null(fit$cache$fitted))
+    fit$cache$fitted <- lp_run(fit$estimator, fit$data, c(fit$options[names(fit$options) != "fitted"], fitted = 1L))
+  fit$cache$fitted
+}
+
+fitted.lpfit <- function(object, ...) stats::napredict(object$na.action, lp_with_fitted(object)$values$fitted)
+
+residuals.lpfit <- function(object, ...) stats::naresid(object$na.action, lp_with_fitted(object)$values$residuals)
+
+summary.lpfit <- function(object, ...) {
+  r <- lp_with_fitted(object)
+  structure(list(text = r$texts[["summary"]], notes = lp_lines(r$texts[["notes"]]),
+                 messages = lp_lines(r$texts[["messages"]]), bandwidth = object$bandwidth, method = object$method,
+                 n = object$n, dropped = object$dropped, failed = object$failed, refitted = object$refitted,
+                 r_squared = r$values$r_squared, residual_variance = r$values$residual_variance),
+            class = "summary.lpfit")
+}
+
+print.summary.lpfit <- function(x, ...) {
+  cat(x$text)
+  lp_say(x$notes, "note: ")
+  lp_say(x$messages)
+  invisible(x)
+}
+
+# Points for a fit again: a data frame (or list) with the regressors'
+# variables gives them through the fit's terms, e.g. log(lstat); anything
+# else is taken as `at`.
+lp_newpoints <- function(fit, newdata) {
+  vars <- fit$data$vars
+  if (is.list(newdata) && all(unlist(lapply(vars, all.vars)) %in% names(newdata))) {
+    env <- if (is.null(fit$data$env)) baseenv() else fit$data$env
+    newdata <- stats::setNames(lapply(vars, eval, newdata, env), names(fit$data$x))
+    newdata <- do.call(cbind, newdata)
+  }
+  newdata
+}
+
+predict.lpfit <- function(object, newdata, se.fit = FALSE, ...) {
+  if (missing(newdata) || is.null(newdata)) {
+    if (se.fit) stop("se.fit needs newdata: the standard errors are those of a fit at new points", call. = FALSE)
+    return(stats::fitted(object))
+  }
+  changes <- list(at = lp_newpoints(object, newdata))
+  if (se.fit && (is.null(object$options[["ci"]]) || identical(object$options[["ci"]], "none")))
+    changes$ci <- "pointwise"
+  fit <- lp_fit(object$estimator, object$call, object$data, lp_again(object, changes, points = FALSE))
+  if (!se.fit) return(fit$level)
+  if (is.null(fit$se_level)) stop("this version of the core gives no standard error of the level", call. = FALSE)
+  list(fit = fit$level, se.fit = fit$se_level)
+}
+
+# Intervals at the fit's points: the coordinates, then lower_C and upper_C of
+# every output C in parm. A kind or level other than the fit's fits again.
+confint.lpfit <- function(object, parm = "level", level = NULL, kind = NULL, ...) {
+  given <- object$options
+  if (is.null(kind)) kind <- if (is.null(given[["ci"]]) || identical(given[["ci"]], "none")) "rbc" else given[["ci"]]
+  if (is.null(level)) level <- given[["conf"]]
+  cols <- c(rbind(paste0("lower_", parm), paste0("upper_", parm)))
+  table <- object$table
+  if (!identical(kind, given[["ci"]]) || !identical(level, given[["conf"]]) || !all(cols %in% names(table)))
+    table <- list2DF(lp_run(object$estimator, object$data, lp_again(object, list(ci = kind, conf = level)))$table)
+  absent <- setdiff(cols, names(table))
+  if (length(absent))
+    stop(sprintf("the fit has no %s interval column %s", kind, paste(absent, collapse = ", ")), call. = FALSE)
+  table[c(names(object$data$x), cols)]
+}
+
+# The fit of one continuous regressor, evaluated again at 201 points over the
+# range of its evaluation points, over a scatter of the data: the interval
+# when one was asked for, level -/+ 2 conditional sd with vol, the density
+# below. Bands break where they are NaN.
 plot.lpfit <- function(x, y, ...) {
-  if (ncol(x$points) != 1) stop("plot shows fits of one continuous regressor", call. = FALSE)
-  name <- colnames(x$points)
-  o <- order(x$points[, 1])
-  t <- x$points[o, 1]
-  level <- x$level[o]
-  old <- par(no.readonly = TRUE)
-  on.exit(par(old))
-  layout(matrix(1:2, 2), heights = c(2, 1))
-  par(mar = c(2, 4.5, 2, 1))
-  # Both panels span the evaluation points, the scatter the data among them.
-  xlim <- range(t)
-  inside <- x$data$x[, 1] >= xlim[1] & x$data$x[, 1] <= xlim[2]
-  ylim <- range(x$data$y[inside], level, finite = TRUE)
-  if (x$vol) {
-    s <- sqrt(pmax(x$var[o], 0))
-    ylim <- range(ylim, level - 2 * s, level + 2 * s, finite = TRUE)
-  }
-  plot(x$data$x[, 1], x$data$y, pch = 16, cex = 0.4, col = adjustcolor("grey40", 0.5), xlim = xlim, ylim = ylim,
-       xlab = "", ylab = "response", main = sprintf("%s fit, h = %.4g", x$estimator, x$bandwidth[1]), ...)
+  xn <- names(x$data$x)
+  if (length(xn) != 1) stop("plot draws fits of one continuous regressor", call. = FALSE)
+  span <- range(x$table[[xn]])
+  if (span[1] == span[2]) span <- range(x$data$x[[1]])
+  t <- seq(span[1], span[2], length.out = 201)
+  f <- suppressWarnings(lp_run(x$estimator, x$data, lp_again(x, list(at = t), points = FALSE)))$table
+  old <- graphics::par(no.readonly = TRUE)
+  on.exit(graphics::par(old))
+  graphics::layout(matrix(1:2, 2), heights = c(2, 1))
+  graphics::par(mar = c(2, 4.5, 2, 1))
+  lower <- if (is.null(f[["lower_level"]])) f[["ci_lower"]] else f[["lower_level"]]
+  upper <- if (is.null(f[["upper_level"]])) f[["ci_upper"]] else f[["upper_level"]]
+  sd2 <- if (is.null(f[["var"]])) NULL else 2 * sqrt(ifelse(f[["var"]] >= 0, f[["var"]], NaN))
+  inside <- x$data$x[[1]] >= span[1] & x$data$x[[1]] <= span[2]
+  ylim <- range(x$data$y[inside], f$level, lower, upper, f$level - sd2, f$level + sd2, finite = TRUE)
+  graphics::plot(x$data$x[[1]], x$data$y, pch = 16, cex = 0.4, col = grDevices::adjustcolor("grey40", 0.5),
+                 xlim = span, ylim = ylim, xlab = "", ylab = x$data$yname,
+                 main = sprintf("%s fit, h = %.4g (%s)", x$estimator, x$bandwidth[1], x$method), ...)
   labels <- "fit"
-  styles <- list(lty = 1, col = "black")
-  if (!is.null(x$ci)) {
-    polygon(c(t, rev(t)), c(x$ci[o, 1], rev(x$ci[o, 2])), col = adjustcolor("steelblue", 0.3), border = NA)
-    labels <- c(labels, sprintf("%g%% confidence band", 100 * x$conf))
-    styles$lty <- c(styles$lty, NA)
-    styles$col <- c(styles$col, adjustcolor("steelblue", 0.3))
+  ltys <- 1
+  cols <- "black"
+  if (!is.null(lower)) {
+    band <- grDevices::adjustcolor("steelblue", 0.3)
+    ok <- is.finite(lower) & is.finite(upper)
+    for (i in split(which(ok), cumsum(!ok)[ok]))
+      graphics::polygon(c(t[i], rev(t[i])), c(lower[i], rev(upper[i])), col = band, border = NA)
+    conf <- if (is.null(x$options[["conf"]])) 0.95 else x$options[["conf"]]
+    kind <- if (is.null(f[["lower_level"]])) "asymptotic" else x$options[["ci"]]
+    labels <- c(labels, sprintf("%g%% %s interval", 100 * conf, kind))
+    ltys <- c(ltys, NA)
+    cols <- c(cols, band)
   }
-  lines(t, level, lwd = 2)
-  if (x$vol) {
-    lines(t, level - 2 * s, lty = 2, col = "firebrick")
-    lines(t, level + 2 * s, lty = 2, col = "firebrick")
+  graphics::lines(t, f$level, lwd = 2)
+  if (!is.null(sd2)) {
+    graphics::lines(t, f$level - sd2, lty = 2, col = "firebrick")
+    graphics::lines(t, f$level + sd2, lty = 2, col = "firebrick")
     labels <- c(labels, "fit -/+ 2 conditional sd")
-    styles$lty <- c(styles$lty, 2)
-    styles$col <- c(styles$col, "firebrick")
+    ltys <- c(ltys, 2)
+    cols <- c(cols, "firebrick")
   }
-  legend("topleft", legend = labels, lty = styles$lty, col = styles$col, lwd = 2,
-         pch = ifelse(is.na(styles$lty), 15, NA), bty = "n", cex = 0.8)
-  par(mar = c(4, 4.5, 0.5, 1))
-  plot(t, x$density[o], type = "l", xlim = xlim, xlab = name, ylab = "density")
+  graphics::legend("topleft", legend = labels, lty = ltys, col = cols, lwd = 2, pch = ifelse(is.na(ltys), 15, NA),
+                   bty = "n", cex = 0.8)
+  graphics::par(mar = c(4, 4.5, 0.5, 1))
+  graphics::plot(t, f$density, type = "l", xlim = span, xlab = xn, ylab = "density")
   invisible(x)
 }

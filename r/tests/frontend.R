@@ -1,127 +1,189 @@
-# The R front end itself: argument checks, failed points, cross-validation,
-# predict, print and plot, and the column names.
+# The R front end: options reaching the core with their types, the core's
+# sentences as errors and warnings, formula and matrix methods, dummies,
+# subset and missing values, the methods, cross-validation and failed points.
 library(lpfit)
 
-expect_error <- function(expr, pattern) {
+expect_error <- function(expr, pattern, fixed = FALSE) {
   msg <- tryCatch({ expr; NULL }, error = function(e) conditionMessage(e))
-  if (is.null(msg) || !grepl(pattern, msg))
+  if (is.null(msg) || !grepl(pattern, msg, fixed = fixed))
     stop(sprintf("expected an error matching '%s', got %s", pattern, if (is.null(msg)) "none" else msg))
 }
+# The value of expr and the warnings it gave.
+warned <- function(expr) {
+  w <- character()
+  v <- withCallingHandlers(expr, warning = function(e) { w <<- c(w, conditionMessage(e)); invokeRestart("muffleWarning") })
+  list(value = v, warnings = w)
+}
+same_table <- function(a, b) identical(unname(as.matrix(a$table)), unname(as.matrix(b$table)))
 
 set.seed(3)
 n <- 80
 x <- runif(n, -1, 1)
 y <- 1 + 2 * x + rnorm(n, sd = 0.1)
 
-# Bad arguments stop before any call.
-expect_error(dorvane(x, y[-1]), "x has 80 rows but y has 79")
-expect_error(dorvane(replace(x, 3, NA), y), "x has 1 missing")
-expect_error(dorvane(x, y, dummies = rep(2, n)), "dummies must hold only 0 and 1")
-expect_error(dorvane(x, y, bandwidth = -1), "bandwidth must be one positive")
-expect_error(dorvane(x, y, bandwidth = c(1, 2)), "bandwidth must be one positive")
-expect_error(dorvane(x, y, deg = 3), "deg must be 1 or 2")
-expect_error(locpa2g(cbind(a = x, b = x^2), y, lam = "c"), "lam = \"c\" is not one of")
-expect_error(locparg(cbind(a = x, b = x^2), y, lam = 3), "lam must be a continuous")
-expect_error(dorvane(x, y, loo = TRUE, nr = 40), "loo needs nr = n")
-expect_error(dorvane(x, y, loo = TRUE, at = 0), "loo fits at the observations")
-expect_error(dorvane(x, y, groups = 1), "groups must be a whole number of at least 2")
-expect_error(dorvane(x, y, bandwidth = 1, cv = 3), "give bandwidth or cv, not both")
-expect_error(dorvane(x, y, grid = 1), "grid must be a whole number of at least 2")
-expect_error(dorvane(unname(cbind(x, x, x)), y, grid = 5), "grid serves one or two")
-expect_error(tremsal(x[1:3], y[1:3]), "3 observations are too few for the 4 columns")
-expect_error(dorvane(x, y, at = cbind(0, 0)), "at has 2 columns")
+# The core's sentences are the errors; options of every R type reach it.
+expect_error(dorvane(x, y, deg = 3), "^deg 3: dorvane fits degree 1 or 2$")
+expect_error(dorvane(x, y, deg = 1.5), "^deg 1.5 is not a whole number$")
+expect_error(dorvane(x, y, phase = 2L), "^phase goes with groups$")
+expect_error(dorvane(x, y, bandwidth = "wide"), "bandwidth 'wide' is none of 'rot', 'cv', 'aicc', 'plugin'", TRUE)
+expect_error(dorvane(x, y, bandwidth = c(1, 2)), "bandwidth has 2 values; give one, or one for each of the 1")
+expect_error(dorvane(x, y, colour = 2), "no number option is named 'colour'")
+expect_error(dorvane(x, y, loo = TRUE, nr = 40), "loo needs nr = n = 80")
+expect_error(dorvane(cbind(level = x), y), "the output column 'level' would have the name of a regressor")
+expect_error(dorvane(x, y[-1]), "regressor 'x' has 80 values but the response has 79")
+expect_error(dorvane(x, y, dummies = rep(2, n)), "dummy 'd' is 2 at observation 1; a dummy holds 0 and 1 only")
+expect_error(tremsal(x[1:4], y[1:4]), "4 observations are too few for the 4 local coefficients")
+expect_error(locparg(cbind(a = x, b = x^2), y, lam = "c"), "lam 'c' is not a continuous regressor")
+# Checks of R's own: types and shapes the core cannot see.
+expect_error(dorvane(x, y, deg = NA_integer_), "deg must be one number, one text or TRUE/FALSE")
+expect_error(dorvane(x, y, vol = c(TRUE, FALSE)), "vol must be one number")
+expect_error(dorvane(data.frame(a = x, b = letters[1:2]), y), "x: column 'b' is not numeric")
+expect_error(dorvane(cbind(a = x, b = -x), y, at = 1:3), "at: give a matrix or data frame with one column per")
+expect_error(dorvane(cbind(a = x, b = -x), y, cv = cbind(1:3)), "one column per continuous regressor (2)", TRUE)
+# Integers, doubles and logicals: deg = 2L and deg = 2 are one option; a
+# bandwidth reaches the core bit for bit (0.1 + 0.2 is not 0.3).
+stopifnot(identical(dorvane(x, y, deg = 2L)$table, dorvane(x, y, deg = 2)$table),
+          identical(dorvane(x, y, bandwidth = 0.1 + 0.2)$bandwidth, c(x = 0.1 + 0.2)),
+          !identical(dorvane(x, y, bandwidth = 0.1 + 0.2)$table, dorvane(x, y, bandwidth = 0.3)$table),
+          identical(dorvane(x, y, threads = 1)$table, dorvane(x, y, threads = 2)$table))
+# A named bandwidth is taken by name.
+X2 <- cbind(a = x, b = rev(x))
+stopifnot(identical(dorvane(X2, y, bandwidth = c(b = 0.4, a = 0.3))$table, dorvane(X2, y, bandwidth = c(0.3, 0.4))$table))
 
-# Names: unnamed regressors and dummies, the layout of tremsal with a dummy.
-fit <- suppressWarnings(tremsal(unname(cbind(x, x^2)), y, dummies = rbinom(n, 1, 0.5), vol = TRUE, at = cbind(0, 0.2)))
-stopifnot(identical(names(fit$table),
-  c("x1", "x2", "level", "d1_x1", "d1_x2", "effect_d", "d2_x1", "d2_x2", "d3_x1", "d3_x2",
-    "var", "var_d1_x1", "var_d1_x2", "var_effect_d", "var_d2_x1", "var_d2_x2",
-    "y2_c3_x1_x1_x1", "y2_c3_x2_x2_x2", "density")))
-stopifnot(identical(colnames(fit$y2), c("c3_x1_x1_x1", "c3_x2_x2_x2")),
-          length(fit$messages) == 4)
-fit <- locparg(cbind(p = x, q = x^2), y, lam = "p", at = cbind(0, 0.2))
-stopifnot(identical(names(fit$table)[-(1:7)],
-                    c("d2_q_p", "c3_q_q_p", "c3_p_p_p", "c3_q_p_p", "density")),
-          identical(colnames(fit$c3), c("q_q_p", "p_p_p", "q_p_p")))
+# A failed point: a NaN row (its density stays), listed from 1, one warning
+# per sentence of the core.
+x0 <- 0:9
+y0 <- x0^2
+r <- warned(dorvane(x0, y0, bandwidth = 0.05, at = c(0.5, -40, 4.5), vol = TRUE))
+fit <- r$value
+stopifnot(identical(r$warnings, paste("the local fit is NaN at point 2 (x = -40): its local moment matrix is singular",
+                                      "or too ill-conditioned for a trustworthy solution; a larger bandwidth or fewer",
+                                      "terms may help")),
+          identical(fit$failed, 2L), is.nan(fit$level[2]), is.nan(fit$var[2]), fit$density[2] == 0,
+          fit$level[c(1, 3)] == c(0.5, 20.5))
+r <- warned(dorvane(x0, y0, dummies = x0 %% 2, bandwidth = 0.05, at = c(0.5, -40), vol = TRUE))
+stopifnot(length(r$warnings) == 2, startsWith(r$warnings[1], "the local fit is NaN at point 2 (x = -40)"),
+          r$warnings[2] == "the conditional variance is not checked when the regressors include dummies")
+# Leave-one-out goes on past a failed point.
+xl <- c(0:4, 40, 5:9)
+r <- warned(dorvane(xl, xl^2, bandwidth = 0.05, loo = TRUE))
+stopifnot(identical(r$value$failed, 6L), startsWith(r$warnings, "the local fit is NaN at point 6 (x = 40)"),
+          identical(which(is.nan(r$value$level)), 6L))
 
-# The same data in data-frame, matrix and Fortran or transposed layouts give
-# the same numbers.
-X <- cbind(a = x, b = rev(x))
-f1 <- dorvane(X, y, bandwidth = 0.5, at = X[1:5, ])
-f2 <- dorvane(as.data.frame(X), y, bandwidth = 0.5, at = as.data.frame(X[1:5, 2:1]))
-stopifnot(identical(f1$table, f2$table))
-
-# Failed points. On these badly scaled data the local cubic fails the
-# conditioning test at some points and passes at others; which ones is a
-# matter of rounding, so each candidate's outcome is learned first from a call
-# of its own, by the library's report line, and the points are chosen from
-# them: failures first, last, in a row and between passes.
-s <- 1e6
-xs <- (1:40) * s
-ys <- sin(1:40)
-cubic <- function(at, ...) suppressWarnings(tremsal(xs, ys, bandwidth = 5 * s, at = at, ...))
-cand <- seq(1, 6.75, by = 0.25) * s
-alone <- lapply(cand, cubic, vol = TRUE)
-reported <- vapply(alone, function(f) any(startsWith(f$messages, "t: sum of off-diagonal element")), TRUE)
-stopifnot(identical(vapply(alone, function(f) length(f$failed) == 1, TRUE), reported))
-bad <- which(reported)
-good <- which(!reported)
-if (length(bad) >= 3 && length(good) >= 2) {
-  pick <- c(bad[1], good[1], bad[2], bad[3], good[2], bad[length(bad)])
-  w <- NULL
-  fit <- withCallingHandlers(tremsal(xs, ys, bandwidth = 5 * s, at = cand[pick], vol = TRUE),
-                             warning = function(e) { w <<- conditionMessage(e); invokeRestart("muffleWarning") })
-  f <- c(1L, 3L, 4L, 6L)
-  stopifnot(identical(fit$failed, f),
-            startsWith(w, "the local moment matrix cannot be inverted reliably at 4 points: 1 (x = "),
-            all(is.nan(fit$mh[f, ])), all(is.nan(fit$sh[f, ])))
-  for (j in seq_along(pick)) {
-    stopifnot(identical(alone[[pick[j]]]$fh[1, ], fit$fh[j, ]))
-    if (!(j %in% f)) stopifnot(identical(alone[[pick[j]]]$mh[1, ], fit$mh[j, ]),
-                               identical(alone[[pick[j]]]$sh[1, ], fit$sh[j, ]))
-  }
-  # Without vol only mh tells how a call ended.
-  stopifnot(identical(cubic(cand[pick])$failed, f), identical(cubic(cand[bad[1]])$failed, 1L),
-            identical(cubic(cand[good[1]])$failed, integer()))
-} else {
-  cat("frontend: these data no longer fail at some points and pass at others; failed points not tested\n")
-}
-# Under leave-one-out a failure ends the fit: the points before it are kept.
-loo <- suppressWarnings(tremsal(xs, ys, bandwidth = 5 * s, loo = TRUE))
-if (length(loo$failed)) {
-  stopifnot(length(loo$failed) == 1, length(loo$skipped) == 40 - loo$failed,
-            all(is.nan(loo$mh[loo$failed:40, ])), all(is.finite(loo$mh[seq_len(loo$failed - 1), ])))
-}
-
-# Cross-validation picks the candidate with the smallest leave-one-out score,
-# computed here from separate leave-one-out fits.
+# Cross-validation: the candidates' scores are those of separate
+# leave-one-out fits, and the least one is chosen; a matrix gives candidates
+# per regressor.
 cands <- c(0.05, 0.2, 0.8)
-fit <- dorvane(x, y, cv = cands, at = 0)
+r <- warned(dorvane(x, y, cv = cands, at = 0))
+fit <- r$value
 score <- sapply(cands, function(h) mean((y - dorvane(x, y, bandwidth = h, loo = TRUE)$level)^2))
-stopifnot(isTRUE(all.equal(fit$cv$score, score, tolerance = 1e-13)),
-          fit$bandwidth == cands[which.min(score)])
-stopifnot(isTRUE(all.equal(dorvane(x, y, cv = 5)$cv$x / rule_of_thumb(x), c(0.25, 0.5, 1, 2, 4), tolerance = 1e-15)))
+stopifnot(isTRUE(all.equal(fit$selection_score, score, tolerance = 1e-13)),
+          fit$bandwidth == cands[which.min(score)], fit$method == "cross-validated",
+          nzchar(fit$texts[["selection"]]), length(r$warnings) == (which.min(score) == 3),
+          all(grepl("the least cross-validation score is at the largest candidate", r$warnings)))
+grid2 <- cbind(c(0.2, 0.5, 0.9), c(0.9, 0.5, 0.2))
+fit <- suppressWarnings(dorvane(X2, y, cv = grid2, at = c(0, 0)))
+stopifnot(identical(matrix(fit$selection_h, 3), grid2), length(fit$selection_score) == 3,
+          identical(unname(fit$bandwidth), grid2[which.min(fit$selection_score), ]))
 
-# Rule of thumb: Silverman's 1.06 s n^(-1/5) for one regressor, the rate
-# n^(-1/9) for deg 2 and 3, c = 1 for two regressors.
-stopifnot(isTRUE(all.equal(unname(rule_of_thumb(x)), (4 / 3)^0.2 * sd(x) * n^-0.2, tolerance = 1e-13)),
-          isTRUE(all.equal(unname(rule_of_thumb(x, 3)), (4 / 3)^0.2 * sd(x) * n^(-1 / 9), tolerance = 1e-13)),
-          isTRUE(all.equal(unname(rule_of_thumb(cbind(x, 10 * x))), c(1, 10) * sd(x) * n^(-1 / 6), tolerance = 1e-13)))
-expect_error(rule_of_thumb(cbind(a = x, b = 1)), "a continuous regressor is constant: b")
+if (requireNamespace("MASS", quietly = TRUE)) {
+  B <- MASS::Boston
+  # Formula and matrix methods: the same table, columns named after the data.
+  f1 <- dorvane(medv ~ lstat + rm, data = B)
+  stopifnot(identical(names(f1$table), c("lstat", "rm", "level", "d1_lstat", "d1_rm", "density")),
+            identical(f1$table, dorvane(B[c("lstat", "rm")], B$medv)$table),
+            identical(f1$table, dorvane(as.matrix(B[c("lstat", "rm")]), B["medv"])$table),
+            identical(f1$table, dorvane(medv ~ ., data = B[c("medv", "lstat", "rm")])$table),
+            f1$n == 506, identical(names(f1$bandwidth), c("lstat", "rm")))
+  # Dummies: a factor of two levels (1 at the second), a logical, dummy() and
+  # the matrix method's dummies give one fit; a factor of more levels gives a
+  # dummy per level but the first, as model.matrix does.
+  B$river <- factor(ifelse(B$chas == 1, "yes", "no"))
+  B$riverside <- B$chas == 1
+  at <- c(5, 10, 20)
+  fd <- dorvane(B["lstat"], B$medv, dummies = B["chas"], at = at)
+  for (f in list(medv ~ lstat + river, medv ~ lstat + riverside, medv ~ lstat + dummy(chas)))
+    stopifnot(same_table(dorvane(f, data = B, at = at), fd))
+  stopifnot(identical(names(dorvane(medv ~ lstat + river, data = B, at = at)$table)[4], "effect_river"),
+            same_table(dorvane(B["lstat"], B$medv, dummies = B["river"], at = at), fd))
+  fr <- dorvane(medv ~ lstat + factor(rad), data = B, at = at)
+  mm <- model.matrix(~ factor(rad), B)[, -1]
+  stopifnot(identical(fr$table, dorvane(B["lstat"], B$medv, dummies = mm, at = at)$table),
+            identical(names(fr$table)[4:5], c("effect_factor(rad)2", "effect_factor(rad)3")))
+  expect_error(dorvane(medv ~ lstat * rm, data = B), "terms must be single variables")
+  expect_error(dorvane(river ~ lstat, data = B), "the response 'river' must be numeric")
+  # subset, and transformed terms named as written.
+  fs <- dorvane(medv ~ log(lstat), data = B, subset = rad < 24)
+  keep <- B$rad < 24
+  stopifnot(identical(names(fs$table)[1:3], c("log(lstat)", "level", "d1_log(lstat)")),
+            same_table(fs, dorvane(log(B$lstat[keep]), B$medv[keep])))
 
-# predict fits again at new points with the chosen bandwidth.
+  # Missing values: na.omit (the default) and na.exclude drop and report them,
+  # na.fail refuses them with the core's count; the matrix method refuses
+  # them unless missing = "drop".
+  Bm <- B
+  Bm$lstat[c(3, 50)] <- NA
+  Bm$medv[7] <- NA
+  fo <- dorvane(medv ~ lstat, data = Bm)
+  so <- summary(fo)
+  stopifnot(identical(fo$dropped, c(3L, 7L, 50L)), fo$n == 503,
+            identical(fo$table, dorvane(medv ~ lstat, data = Bm[-c(3, 7, 50), ])$table),
+            grepl("503 used, 3 dropped for a missing value (3, 7 and 50)", so$text, fixed = TRUE),
+            length(residuals(fo)) == 503, identical(names(fo$na.action), c("3", "7", "50")))
+  fx <- dorvane(medv ~ lstat, data = Bm, na.action = na.exclude)
+  stopifnot(length(fitted(fx)) == 506, identical(which(is.na(residuals(fx))), c(3L, 7L, 50L)),
+            identical(fitted(fx)[-c(3, 7, 50)], fitted(fo)))
+  expect_error(dorvane(medv ~ lstat, data = Bm, na.action = na.fail),
+               "response 'medv' has 1 missing or infinite value, the first at observation 7")
+  expect_error(dorvane(medv ~ lstat, data = Bm, na.action = "na.fail"), "response 'medv' has 1 missing")
+  old <- options(na.action = "na.fail")
+  expect_error(dorvane(medv ~ lstat, data = Bm), "response 'medv' has 1 missing")
+  options(old)
+  expect_error(dorvane(Bm$lstat, B$medv), "regressor 'x' has 2 missing or infinite values, the first at observation 3")
+  stopifnot(identical(dorvane(Bm$lstat, Bm$medv, missing = "drop")$dropped, c(3L, 7L, 50L)))
+
+  # summary, fitted and residuals: the fit at the observations, made once.
+  f <- dorvane(medv ~ lstat + rm, data = B, grid = 4)
+  stopifnot(is.null(f$values$fitted), nrow(f$table) == 16)
+  fv <- fitted(f)
+  res <- residuals(f)
+  s <- summary(f)
+  stopifnot(identical(fv, f1$level), identical(res, B$medv - fv), !is.null(f$cache$fitted),
+            isTRUE(all.equal(s$r_squared, 1 - sum(res^2) / sum((B$medv - mean(B$medv))^2), tolerance = 1e-12)),
+            startsWith(s$text, f$texts[["header"]]), grepl("R-squared at the observations: 0.8", s$text))
+  out <- capture.output(print(s))
+  stopifnot(out[1] == "dorvane: local linear fit, n = 506, 16 evaluation points")
+  # With a dummy the fitted value carries its effect.
+  fd <- dorvane(medv ~ lstat + dummy(chas), data = B)
+  stopifnot(isTRUE(all.equal(fitted(fd), fd$level + fd$effect_chas * B$chas, tolerance = 1e-12)))
+
+  # predict is the fit again at the new points, through the terms of the
+  # formula, with the chosen bandwidth; without newdata the fitted values.
+  f <- suppressWarnings(dorvane(medv ~ log(lstat) + rm, data = B, cv = 4))
+  new <- data.frame(lstat = c(5, 10), rm = c(6, 7))
+  again <- suppressWarnings(dorvane(medv ~ log(lstat) + rm, data = B, cv = 4, at = cbind(log(new$lstat), new$rm)))
+  stopifnot(identical(predict(f, new), again$level),
+            identical(predict(f, cbind(rm = new$rm, `log(lstat)` = log(new$lstat))), predict(f, new)),
+            identical(predict(f), fitted(f)))
+  se <- tryCatch(predict(f, new, se.fit = TRUE), error = function(e) conditionMessage(e))
+  stopifnot(if (is.list(se)) length(se$se.fit) == 2 else grepl("no standard error of the level", se))
+  ci <- tryCatch(confint(f, c("level", "d1_rm")), error = function(e) conditionMessage(e))
+  stopifnot(if (is.data.frame(ci)) all(ci$lower_level <= ci$upper_level, na.rm = TRUE)
+            else grepl("no rbc interval column lower_level, upper_level", ci))
+  stopifnot(any(startsWith(capture.output(print(f)), "note: chosen bandwidth log(lstat) = ")))
+}
+
+# print shows the core's header, as.data.frame the table, $ its columns.
 fit <- dorvane(x, y, bandwidth = 0.3, vol = TRUE)
-again <- dorvane(x, y, bandwidth = 0.3, vol = TRUE, at = c(-0.5, 0.5))
-stopifnot(identical(predict(fit, c(-0.5, 0.5)), again$level),
-          identical(predict(fit, c(-0.5, 0.5), type = "table"), again$table),
-          identical(predict(fit), fit$level),
-          all(c("ci_lower", "ci_upper") %in% names(fit$table)),
-          all(fit$table$ci_lower < fit$level & fit$level < fit$table$ci_upper, na.rm = TRUE))
-
 out <- capture.output(print(fit))
-stopifnot(grepl("^dorvane: local linear fit, n = 80, 80 evaluation points", out[1]))
+stopifnot(identical(out[1:2], strsplit(fit$texts[["header"]], "\n")[[1]]), grepl("74 more rows", out[length(out)]),
+          identical(as.data.frame(fit), fit$table), identical(fit$d1_x, fit$table$d1_x),
+          identical(fit$estimator, "dorvane"))
+# plot evaluates the fit again on a fine grid; the band's NaN (a negative
+# variance at the edges) breaks it.
 grDevices::pdf(NULL)
 plot(fit)
+plot(dorvane(x, y, grid = 5, vol = TRUE))
 invisible(grDevices::dev.off())
-expect_error(plot(dorvane(X, y, bandwidth = 0.5, at = X[1:3, ])), "one continuous regressor")
-cat("frontend: checks, failed points, cv, predict, print and plot\n")
+expect_error(plot(dorvane(X2, y, at = X2[1:3, ])), "one continuous regressor")
+cat("frontend: options, messages, formulas, dummies, missing values, methods, cv and failed points\n")

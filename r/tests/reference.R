@@ -1,6 +1,7 @@
 # The estimators against weighted least squares by lm(..., weights = w) on the
 # local design built from its definition, at a few points of well-conditioned
-# data: every mh, sh and fh column to 1e-10 relative.
+# data: every output, variance and density column to 1e-10 relative, for the
+# matrix and the formula method alike.
 library(lpfit)
 
 set.seed(11)
@@ -12,7 +13,8 @@ h <- c(0.6, 0.7)
 at <- rbind(c(0, 0), c(0.3, -0.4), c(-0.5, 0.6))
 
 # Local design at point t: the columns, the factor that turns a coefficient
-# into the output, and for sh the rule that corrects the fit of y^2.
+# into the output, and for the variance columns the rule that corrects the
+# fit of y^2.
 design <- function(est, deg, t, dummies, lam = 0) {
   z <- sweep(X, 2, t)
   cols <- list(rep(1, n))
@@ -56,6 +58,12 @@ for (cs in cases) {
   args <- list(X, y, dummies = if (dummies) D, bandwidth = h, deg = deg, vol = TRUE, at = at)
   if (lam) args$lam <- lam
   fit <- suppressWarnings(do.call(est, args))
+  frame <- data.frame(X, D, y = y)
+  terms <- y ~ a + b + dummy(u)
+  if (!dummies) terms <- y ~ a + b
+  again <- suppressWarnings(do.call(est, c(list(terms, data = frame), args[-(1:3)])))
+  stopifnot(identical(again$table, fit$table))
+  tab <- as.matrix(fit$table)
   label <- sprintf("%s deg %d%s", est, deg, if (dummies) " with a dummy" else "")
   for (j in seq_len(nrow(at))) {
     d <- design(est, deg, at[j, ], dummies, lam)
@@ -63,14 +71,15 @@ for (cs in cases) {
     b <- unname(coef(lm(y ~ d$Z - 1, weights = w)))
     g <- unname(coef(lm(y^2 ~ d$Z - 1, weights = w)))
     factor <- c(level = 1, slope = 1, square = 2, cube = 6, plain = 1)[d$kind]
-    near(fit$mh[j, ], factor * b, paste(label, "mh"))
+    B <- ncol(d$Z)
+    near(tab[j, 2 + seq_len(B)], factor * b, paste(label, "outputs"))
     v <- g
     v[1] <- g[1] - b[1]^2
     s <- d$kind == "slope"
     v[s] <- g[s] - 2 * b[1] * b[s]
     q <- d$kind == "square"
     v[q] <- 2 * g[q] - 4 * b[1] * b[q] - 2 * b[d$slope[q]]^2
-    near(fit$sh[j, ], v, paste(label, "sh"))
+    near(tab[j, 2 + B + seq_len(B)], v, paste(label, "variance"))
     near(fit$density[j], sum(w), paste(label, "density"))
   }
 }
@@ -80,7 +89,7 @@ for (cs in cases) {
 fit <- dorvane(X, y, bandwidth = h, at = at, groups = 3, phase = 2)
 w <- weights(at[2, ])
 g <- (seq_len(n) + 2 - 2) %% 3 + 1
-near(fit$density_groups[2, ], 3 * tapply(w, g, sum), "group densities")
+near(unlist(fit$table[2, paste0("density_g", 1:3)]), 3 * tapply(w, g, sum), "group densities")
 near(fit$density[2], sum(w), "grouped total density")
 stopifnot(identical(colnames(fit$table), c("a", "b", "level", "d1_a", "d1_b", "density",
                                            "density_g1", "density_g2", "density_g3")))
@@ -92,6 +101,6 @@ for (i in c(1, 17, 60)) {
   keep <- small[-i]
   w <- dnorm((X[keep, 1] - X[i, 1]) / h[1]) * dnorm((X[keep, 2] - X[i, 2]) / h[2])
   b <- coef(lm(y[keep] ~ sweep(X[keep, ], 2, X[i, ]), weights = w))
-  near(fit$mh[i, ], unname(b), "leave-one-out")
+  near(unlist(fit$table[i, c("level", "d1_a", "d1_b")]), unname(b), "leave-one-out")
 }
 cat("reference: all estimators agree with lm(weights = w)\n")
