@@ -173,26 +173,40 @@ std::vector<double> variances(const std::string& kind, const Design& d, const st
             s2[i] = at == i ? res.e[i] * res.e[i] : 0.5 * q * q;
         }
     } else {  // "local": the local linear fit of the squared residuals
-        Spec v;
-        v.estimator = "dorvane";
-        v.have_y = true;
-        v.y.name = "e2";
-        for (std::size_t i = 0; i < n; ++i) v.y.values.push_back(res.e[i] * res.e[i]);
-        for (std::size_t k = 0; k < d.pc; ++k)
-            v.cont.push_back(Column{d.cont[k], std::vector<double>(d.x.begin() + static_cast<std::ptrdiff_t>(k * n),
-                                                                   d.x.begin() + static_cast<std::ptrdiff_t>((k + 1) * n))});
-        v.threads.set(d.threads);
-        const Design dv = design(v);
-        Call call;
-        call.h = h;
-        call.density_groups = false;
-        const Run o = fit_points(dv, observation_points(dv), call, progress, "intervals");
-        for (std::size_t i = 0; i < n; ++i) s2[i] = std::isfinite(o.mh[i]) ? std::max(o.mh[i], 0.0) : res.e[i] * res.e[i];
+        s2 = residual_variance(d, h, observation_points(d), res, progress);
+        for (std::size_t i = 0; i < n; ++i)
+            if (!std::isfinite(s2[i])) s2[i] = res.e[i] * res.e[i];
     }
     // An observation whose own fit failed has no residual: it is left out.
     for (double& v : s2)
         if (!std::isfinite(v)) v = 0.0;
     return s2;
+}
+
+std::vector<double> residual_variance(const Design& d, const std::vector<double>& h, const Points& at,
+                                      const Residuals& res, Progress& progress)
+{
+    const std::size_t n = d.n;
+    Spec v;
+    v.estimator = "dorvane";
+    v.have_y = true;
+    v.y.name = "e2";
+    for (std::size_t i = 0; i < n; ++i) {
+        const double e = res.e[i];
+        v.y.values.push_back(std::isfinite(e) ? e * e : 0.0);
+    }
+    for (std::size_t k = 0; k < d.pc; ++k)
+        v.cont.push_back(Column{d.cont[k], std::vector<double>(d.x.begin() + static_cast<std::ptrdiff_t>(k * n),
+                                                               d.x.begin() + static_cast<std::ptrdiff_t>((k + 1) * n))});
+    v.threads.set(d.threads);
+    const Design dv = design(v);
+    Call call;
+    call.h = h;
+    call.density_groups = false;
+    const Run o = fit_points(dv, at, call, progress, "intervals");
+    std::vector<double> out(at.m);
+    for (std::size_t j = 0; j < at.m; ++j) out[j] = std::isfinite(o.mh[j]) ? std::max(o.mh[j], 0.0) : o.mh[j];
+    return out;
 }
 
 Asked asked(const Spec& s, const Design& d)

@@ -37,6 +37,13 @@ Residuals residual_fit(const Design& d, const std::vector<double>& h, Progress& 
 std::vector<double> variances(const std::string& kind, const Design& d, const std::vector<double>& h,
                               const Residuals& res, Progress& progress);
 
+// The conditional variance by the residuals: the local linear fit of the
+// squared residuals e_i² at the points, with the continuous regressors and
+// bandwidths h, cut at 0 (Fan and Yao 1998); never negative, unlike the
+// engine's E[y²|t] - E[y|t]².
+std::vector<double> residual_variance(const Design& d, const std::vector<double>& h, const Points& at,
+                                      const Residuals& res, Progress& progress);
+
 // Whether the spec asks for standard errors and intervals, and which.
 struct Asked {
     bool any = false;

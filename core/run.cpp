@@ -147,7 +147,8 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
     const bool want_fitted = s.fitted.given && *s.fitted != 0;
     Residuals res;
     std::vector<double> s2_se;
-    if (want_fitted || q.any) res = residual_fit(d, sel.h, progress);
+    const bool want_var = s.var_residual.given && *s.var_residual != 0;
+    if (want_fitted || q.any || want_var) res = residual_fit(d, sel.h, progress);
     if (q.any) s2_se = variances(q.se, d, sel.h, res, progress);
     Call call;
     call.h = sel.h;
@@ -169,6 +170,7 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
     for (std::size_t c = 0; c < d.B; ++c) fit.column(d.out[c].mean, part(r.mh, c));
     if (d.vol)
         for (std::size_t c = 0; c < d.B; ++c) fit.column(d.out[c].var, part(r.sh, c));
+    if (want_var) fit.column("var_residual", residual_variance(d, sel.h, at, res, progress));
     fit.column("density", part(r.fh, 0));
     for (int g = 1; g <= d.K; ++g) fit.column("density_g" + std::to_string(g), part(r.fh, static_cast<std::size_t>(g)));
 

@@ -26,7 +26,7 @@ Given<long long>* int_option(Spec& s, const std::string& name)
         {"deg", &Spec::deg},       {"vol", &Spec::vol},     {"loo", &Spec::loo},       {"nr", &Spec::nr},
         {"groups", &Spec::groups}, {"phase", &Spec::phase}, {"cv", &Spec::cv},         {"grid", &Spec::grid},
         {"from", &Spec::from},     {"to", &Spec::to},       {"threads", &Spec::threads}, {"seed", &Spec::seed},
-        {"fitted", &Spec::fitted}, {"curve", &Spec::curve},
+        {"fitted", &Spec::fitted}, {"curve", &Spec::curve}, {"var_residual", &Spec::var_residual},
     };
     for (const Entry& e : table)
         if (name == e.name) return &(s.*e.field);
@@ -50,7 +50,7 @@ void set_int(Spec& s, const std::string& name, long long v)
     if (name == "conf") return set_double(s, name, static_cast<double>(v));
     Given<long long>* o = int_option(s, name);
     if (o == nullptr) throw usage("no integer option is named '" + name + "'");
-    if (name == "vol" || name == "loo" || name == "fitted" || name == "curve") flag(name, v);
+    if (name == "vol" || name == "loo" || name == "fitted" || name == "curve" || name == "var_residual") flag(name, v);
     if (name == "deg" && v < 1) throw input("deg " + std::to_string(v) + ": give a degree of at least 1");
     if (name == "nr" && v < 1) throw input("nr " + std::to_string(v) + ": give a count from 1 to n");
     if (name == "groups" && v < 2) throw input("groups " + std::to_string(v) + ": give at least 2 groups");

@@ -33,7 +33,7 @@ struct Spec {
     bool have_y = false;
     std::vector<Column> cont, dummies;
 
-    Given<long long> deg, vol, loo, nr, groups, phase, cv, grid, from, to, threads, seed, fitted, curve;
+    Given<long long> deg, vol, loo, nr, groups, phase, cv, grid, from, to, threads, seed, fitted, curve, var_residual;
     Given<std::string> lam, method, task, ci, se, missing;   // method: the bandwidth selector
     Given<std::vector<double>> bandwidth, cv_grid, cv_scores, at;
     Given<double> conf;

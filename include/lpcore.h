@@ -129,6 +129,10 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *  text    "missing"    "raise" (the default): a missing or infinite value in
  *                       the data is an error; "drop": such observations are
  *                       left out (points "dropped")
+ *  int     "var_residual" 1: also the column var_residual, the conditional
+ *                       variance by the local linear fit of the squared
+ *                       residuals at the points, cut at 0 (never negative,
+ *                       unlike var = E[y²|t] - E[y|t]²)
  *  int     "curve"      1: with one continuous regressor, the selection
  *                       criterion (AICc after "aicc", else least-squares
  *                       cross-validation) at 41 bandwidths from h/4 to 4h,
@@ -164,7 +168,7 @@ LPCORE_API const char* lpc_message(const lpc_fit* fit);
  * coordinates of the points (named after the continuous regressors), level,
  * d1_A (slope in A), effect_D (dummy D), d2_A, d3_A, d2_A_L, c3_A_B_C; with
  * vol the same for the conditional variance (var, var_d1_A, ..., y2_...);
- * density, density_g1 ...; with intervals se_C, lower_C, upper_C for each
+ * with var_residual var_residual; density, density_g1 ...; with intervals se_C, lower_C, upper_C for each
  * output column C. */
 LPCORE_API size_t lpc_rows(const lpc_fit* fit);
 LPCORE_API size_t lpc_columns(const lpc_fit* fit);

@@ -344,6 +344,28 @@ TEST(Band, ItsDrawsAreTheSameForAnyThreadCountAndFollowTheSeed)
     EXPECT_LT(one, 3.19);
 }
 
+TEST(ResidualVariance, IsNeverNegativeAndFollowsTheTrueVariance)
+{
+    std::mt19937_64 gen(8);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::normal_distribution<double> noise(0, 1);
+    std::vector<double> x, y;
+    for (int i = 0; i < 3000; ++i) {
+        x.push_back(unit(gen));
+        y.push_back(std::sin(3 * x.back()) + (0.2 + 0.3 * x.back()) * noise(gen));
+    }
+    Spec s("dorvane");
+    s.y(y).x("x", x).set("vol", 1LL).set("var_residual", 1LL).set("grid", 21LL).set("bandwidth", 0.08);
+    const Fit f(s);
+    ASSERT_EQ(f.status, LPC_OK) << f.message();
+    const std::vector<double> t = f.values("x"), v = f.values("var_residual");
+    for (std::size_t j = 0; j < t.size(); ++j) {
+        EXPECT_GE(v[j], 0.0);
+        const double truth = (0.2 + 0.3 * t[j]) * (0.2 + 0.3 * t[j]);
+        if (t[j] > 0.1 && t[j] < 0.9) EXPECT_NEAR(v[j] / truth, 1.0, 0.2) << t[j];
+    }
+}
+
 TEST(Draws, TheLogarithmAndTheNormalDrawsAreAccurate)
 {
     std::mt19937_64 gen(3);
