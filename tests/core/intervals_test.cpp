@@ -362,7 +362,9 @@ TEST(ResidualVariance, IsNeverNegativeAndFollowsTheTrueVariance)
     for (std::size_t j = 0; j < t.size(); ++j) {
         EXPECT_GE(v[j], 0.0);
         const double truth = (0.2 + 0.3 * t[j]) * (0.2 + 0.3 * t[j]);
-        if (t[j] > 0.1 && t[j] < 0.9) EXPECT_NEAR(v[j] / truth, 1.0, 0.2) << t[j];
+        if (t[j] > 0.1 && t[j] < 0.9) {
+            EXPECT_NEAR(v[j] / truth, 1.0, 0.2) << t[j];
+        }
     }
 }
 
