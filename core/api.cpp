@@ -141,19 +141,26 @@ LPCORE_API const char* lpc_column_name(const lpc_fit* fit, size_t k)
     return fit == nullptr || k >= fit->names.size() ? nullptr : fit->names[k].c_str();
 }
 
+LPCORE_API const double* lpc_column(const lpc_fit* fit, size_t k)
+{
+    return fit == nullptr || k >= fit->columns.size() ? nullptr : fit->columns[k].data();
+}
+
 LPCORE_API const double* lpc_values(const lpc_fit* fit, const char* name, size_t* count)
 {
     if (count != nullptr) *count = 0;
     if (fit == nullptr || name == nullptr) return nullptr;
+    const auto it = fit->values.find(name);
+    if (it != fit->values.end()) {
+        if (count != nullptr) *count = it->second.size();
+        return it->second.data();
+    }
     for (std::size_t k = 0; k < fit->names.size(); ++k)
         if (fit->names[k] == name) {
             if (count != nullptr) *count = fit->rows;
             return fit->columns[k].data();
         }
-    const auto it = fit->values.find(name);
-    if (it == fit->values.end()) return nullptr;
-    if (count != nullptr) *count = it->second.size();
-    return it->second.data();
+    return nullptr;
 }
 
 LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, size_t* count)

@@ -214,7 +214,7 @@ Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress)
     if (s.bandwidth.given) {
         sel.h = *s.bandwidth;
         if (sel.h.size() == 1) sel.h.resize(d.pc, sel.h[0]);
-        sel.method = "given";
+        sel.method = s.label.given ? *s.label : "given";
         return sel;
     }
     if (s.cv.given || s.cv_grid.given) {
@@ -224,13 +224,14 @@ Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress)
         sel.method = aicc ? "aicc" : "cross-validated";
         sel.criterion = aicc ? "AICc" : "least-squares cross-validation";
         sel.tried = candidates(s, d);
+        if (s.task.given && *s.task == "candidates") return sel;
         if (s.cv_scores.given) {
             sel.scores = *s.cv_scores;
         } else {
             for (const std::vector<double>& h : sel.tried)
                 sel.scores.push_back(aicc ? aicc_score(d, h, progress) : cv_score(d, h, progress));
         }
-        if (s.task.given && *s.task == "score") return sel;
+        if (s.task.given && *s.task != "fit") return sel;
         choose(d, sel, true);
         return sel;
     }

@@ -137,7 +137,7 @@ void name_outputs(Design& d)
     }
 }
 
-void check_finite(const Column& c, const char* what)
+void check_finite(const Column& c, const char* what, long long base)
 {
     std::size_t bad = 0, first = 0;
     for (std::size_t i = 0; i < c.values.size(); ++i)
@@ -145,7 +145,7 @@ void check_finite(const Column& c, const char* what)
     if (bad > 0)
         throw input(std::string(what) + " '" + c.name + "' has " + std::to_string(bad) +
                     (bad == 1 ? " missing or infinite value" : " missing or infinite values") +
-                    ", the first at observation " + std::to_string(first + 1) +
+                    ", the first at observation " + std::to_string(static_cast<long long>(first) + base) +
                     "; leave such observations out with missing = \"drop\"");
 }
 
@@ -236,7 +236,8 @@ Design design(const Spec& given)
     d.q = s.dummies.size();
     d.p = d.pc + d.q;
     d.yname = s.y.name;
-    check_finite(s.y, "response");
+    const long long base = s.base.given ? *s.base : 1;
+    check_finite(s.y, "response", base);
     std::set<std::string> names;
     for (const auto* group : {&s.cont, &s.dummies})
         for (const Column& c : *group) {
@@ -246,14 +247,14 @@ Design design(const Spec& given)
             if (c.values.size() != d.n)
                 throw input(std::string(dummy ? "dummy" : "regressor") + " '" + c.name + "' has " +
                             std::to_string(c.values.size()) + " values but the response has " + std::to_string(d.n));
-            check_finite(c, dummy ? "dummy" : "regressor");
+            check_finite(c, dummy ? "dummy" : "regressor", base);
             (dummy ? d.dummies : d.cont).push_back(c.name);
         }
     for (const Column& c : s.dummies)
         for (std::size_t i = 0; i < d.n; ++i)
             if (c.values[i] != 0.0 && c.values[i] != 1.0)
                 throw input("dummy '" + c.name + "' is " + number(c.values[i]) + " at observation " +
-                            std::to_string(i + 1) + "; a dummy holds 0 and 1 only");
+                            std::to_string(static_cast<long long>(i) + base) + "; a dummy holds 0 and 1 only");
     d.y = s.y.values;
     d.dropped = left_out;
     d.x.reserve(d.n * d.p);
@@ -329,8 +330,9 @@ Design design(const Spec& given)
                     std::to_string(d.pc) + " bandwidths");
     if (s.cv_scores.given && (!s.cv_grid.given || s.cv_scores.value.size() * d.pc != s.cv_grid.value.size()))
         throw input("cv_scores needs cv_grid, with one score per candidate");
-    if (s.task.given && *s.task == "score" && !s.cv_grid.given && !s.cv.given)
-        throw input("task 'score' scores the candidates of cv or cv_grid; give them");
+    if (s.task.given && *s.task != "fit" && !s.cv_grid.given && !s.cv.given)
+        throw input("task '" + *s.task + "' goes with the candidates of cv or cv_grid; give them");
+    if (s.label.given && !s.bandwidth.given) throw input("method labels given bandwidths; give them too");
     if (s.at.given && s.at.value.size() % d.pc != 0)
         throw input("at has " + std::to_string(s.at.value.size()) + " values, not a whole number of points of " +
                     std::to_string(d.pc) + " coordinates");

@@ -141,6 +141,7 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
         fit.values["score"] = sel.scores;
         return;
     }
+    if (s.task.given && *s.task == "candidates") return;
 
     const Points at = points(s, d);
     const Asked q = asked(s, d);

@@ -27,6 +27,7 @@ Given<long long>* int_option(Spec& s, const std::string& name)
         {"groups", &Spec::groups}, {"phase", &Spec::phase}, {"cv", &Spec::cv},         {"grid", &Spec::grid},
         {"from", &Spec::from},     {"to", &Spec::to},       {"threads", &Spec::threads}, {"seed", &Spec::seed},
         {"fitted", &Spec::fitted}, {"curve", &Spec::curve}, {"var_residual", &Spec::var_residual},
+        {"base", &Spec::base},
     };
     for (const Entry& e : table)
         if (name == e.name) return &(s.*e.field);
@@ -61,6 +62,7 @@ void set_int(Spec& s, const std::string& name, long long v)
     if ((name == "from" || name == "to") && v < 0) throw input(name + " " + std::to_string(v) + " must not be negative");
     if (name == "threads" && v < 0) throw input("threads " + std::to_string(v) + ": give 0 (every core) or more");
     if (name == "seed" && v < 0) throw input("seed " + std::to_string(v) + " must not be negative");
+    if (name == "base" && v != 0 && v != 1) throw input("base " + std::to_string(v) + ": number points from 0 or from 1");
     o->set(v);
 }
 
@@ -126,8 +128,11 @@ void set_text(Spec& s, const std::string& name, const std::string& v)
         if (v.empty()) throw input("lam: give the name or the number of a continuous regressor");
         s.lam.set(v);
     } else if (name == "task") {
-        one_of({"fit", "score"});
+        one_of({"fit", "score", "candidates"});
         s.task.set(v);
+    } else if (name == "method") {
+        one_of({"given", "rule of thumb", "cross-validated", "aicc", "plug-in"});
+        s.label.set(v);
     } else if (name == "ci") {
         one_of({"none", "pointwise", "rbc", "uniform"});
         s.ci.set(v);

@@ -33,8 +33,10 @@ struct Spec {
     bool have_y = false;
     std::vector<Column> cont, dummies;
 
-    Given<long long> deg, vol, loo, nr, groups, phase, cv, grid, from, to, threads, seed, fitted, curve, var_residual;
+    Given<long long> deg, vol, loo, nr, groups, phase, cv, grid, from, to, threads, seed, fitted, curve, var_residual,
+        base;
     Given<std::string> lam, method, task, ci, se, missing;   // method: the bandwidth selector
+    Given<std::string> label;  // how given bandwidths came about, for the texts
     Given<std::vector<double>> bandwidth, cv_grid, cv_scores, at;
     Given<double> conf;
 

@@ -110,8 +110,15 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *                       candidate, one column per continuous regressor)
  *  doubles "cv_scores"  the K scores of the cv_grid candidates, already
  *                       computed (task "score"), to choose from without fitting
- *  text    "task"       "fit" (the default) or "score": only the selection
- *                       criterion at each cv_grid candidate (values "score")
+ *  text    "task"       "fit" (the default); "score": only the selection
+ *                       criterion at each candidate of cv or cv_grid (values
+ *                       "score"); "candidates": only the candidates
+ *                       ("selection_h")
+ *  text    "method"     how given bandwidths came about ("given",
+ *                       "rule of thumb", "cross-validated", "aicc",
+ *                       "plug-in"), for the texts of a fit again with them
+ *  int     "base"       0 or 1 (the default): the first observation's number
+ *                       in error messages
  *  doubles "at"         m x pc evaluation points, column-major
  *  int     "grid"       N evenly spaced points per continuous regressor over
  *                       its range (one or two regressors)
@@ -173,8 +180,12 @@ LPCORE_API const char* lpc_message(const lpc_fit* fit);
 LPCORE_API size_t lpc_rows(const lpc_fit* fit);
 LPCORE_API size_t lpc_columns(const lpc_fit* fit);
 LPCORE_API const char* lpc_column_name(const lpc_fit* fit, size_t k);
+/* Column k of the table: lpc_rows(fit) values. */
+LPCORE_API const double* lpc_column(const lpc_fit* fit, size_t k);
 
-/* A named array of doubles: a table column (m values) or one of
+/* A named array of doubles: one of the following, or else the table column of
+ * that name (m values; lpc_column reads a column whose name is also one of
+ * these)
  *   "bandwidth"         the pc bandwidths used
  *   "selection_h"       E x pc bandwidths at which the selection criterion was
  *                       evaluated, in order, column-major

@@ -2,6 +2,7 @@
 // exports, threads, blocks, failed points, the statuses and the texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -304,6 +305,37 @@ TEST(CoreScores, ScoresComputedApartChooseAsTheWholeSelection)
     const Fit fc(chosen);
     EXPECT_EQ(fc.values("bandwidth"), fw.values("bandwidth"));
     EXPECT_TRUE(same_table(fc, fw));
+}
+
+TEST(CoreApi, ValuesBeforeColumnsCandidatesBaseAndLabels)
+{
+    const Data d(50);
+    // A regressor named like a value: the value by name, the column by index.
+    Spec s("dorvane");
+    s.y(d.y).x("bandwidth", d.x1).set("bandwidth", 0.3).set("method", "cross-validated");
+    const Fit f(s);
+    ASSERT_EQ(f.status, LPC_OK) << f.message();
+    EXPECT_EQ(f.values("bandwidth"), std::vector<double>{0.3});
+    EXPECT_EQ(lpc_column(f.f, 0)[7], d.x1[7]);
+    EXPECT_EQ(lpc_column(f.f, 99), nullptr);
+    EXPECT_NE(f.text("header").find("(cross-validated)"), std::string::npos);
+    std::vector<std::string> values;
+    for (std::size_t k = 0; const char* n = lpc_name(f.f, "values", k); ++k) values.push_back(n);
+    EXPECT_NE(std::find(values.begin(), values.end(), "bandwidth"), values.end());
+    EXPECT_EQ(lpc_name(f.f, "colours", 0), nullptr);
+
+    Spec c("dorvane");
+    c.y(d.y).x("x1", d.x1).set("cv", 6LL).set("task", "candidates");
+    const Fit fc(c);
+    ASSERT_EQ(fc.status, LPC_OK) << fc.message();
+    EXPECT_EQ(fc.values("selection_h").size(), 6u);
+    EXPECT_TRUE(fc.values("selection_score").empty());
+
+    std::vector<double> gap = d.y;
+    gap[4] = std::numeric_limits<double>::quiet_NaN();
+    Spec zero("dorvane");
+    zero.y(gap).x("x1", d.x1).set("base", 0LL);
+    EXPECT_NE(Fit(zero).message().find("the first at observation 4;"), std::string::npos);
 }
 
 }  // namespace
