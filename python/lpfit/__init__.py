@@ -1,24 +1,16 @@
-"""Local polynomial regression with conditional variance and density.
-
-At every evaluation point a Gaussian-kernel weighted least-squares polynomial
-in the continuous regressors (centred at the point), with dummy regressors
-entered linearly, gives the regression function with its derivatives, on
-request the conditional variance function with its derivatives, and the
-kernel density of the continuous regressors, optionally split into cyclic
-groups. Every fit is one call of the fitting core liblpcore through ctypes,
-which releases the interpreter lock while it runs: the core checks the data,
-chooses the bandwidth, fits the points on its own threads and names the
-columns; this package turns arrays and pandas objects into its columns and
-its results into a :class:`Fit`.
+"""Local polynomial regression with conditional variance and density: at each
+evaluation point a Gaussian-kernel weighted polynomial in the continuous
+regressors, with dummies entered linearly, gives the regression function and
+its derivatives, the conditional variance function and the kernel density.
+Every fit is one call of the fitting core liblpcore through ctypes.
 """
 from __future__ import annotations
 
 from typing import Any, Optional
 
 from ._api import ArrayLike, Fit, FitWarning, fit as _fit
-from ._native import version as core_version
 
-__all__ = ["dorvane", "tremsal", "locparg", "locpa2g", "Fit", "FitWarning", "core_version"]
+__all__ = ["dorvane", "tremsal", "locparg", "locpa2g", "Fit", "FitWarning"]
 __version__ = "0.2.0"
 
 _PARAMETERS = """
@@ -48,8 +40,8 @@ _PARAMETERS = """
     loo : bool
         The leave-one-out fit at the observations.
     nr : int, optional
-        The intercept sums run over the first ``nr`` observations, levels and
-        first-order outputs are scaled by n/``nr``; default n.
+        The intercept sums run over the first ``nr`` observations (default
+        n), levels and first-order outputs are scaled by n/``nr``.
     at : array_like, mapping or DataFrame, optional
         Evaluation points, one column per continuous regressor (by name from
         a mapping or DataFrame; 1-d: the points of one regressor or one point
@@ -60,38 +52,33 @@ _PARAMETERS = """
     groups, phase : int, optional
         Splits the density into ``groups`` cyclic groups; observation 0 is in
         group ``phase`` (from 1, default 1).
-    ci : str, optional
-        Intervals: ``"pointwise"``, ``"rbc"`` (robust bias-corrected) or
-        ``"uniform"`` (a simultaneous band), adding ``se_C``, ``lower_C`` and
-        ``upper_C`` for each output C; ``conf`` is their level (default
-        0.95), ``se`` the variance of the standard errors (``"residual"``,
-        ``"leverage"``, ``"loo"``, ``"nn"``, ``"local"``), ``seed`` the seed
-        of the band's draws.
+    ci, conf, se, seed : str, float, str, int, optional
+        Intervals ``"pointwise"``, ``"rbc"`` (robust bias-corrected) or
+        ``"uniform"`` (a simultaneous band) at level ``conf`` (0.95), adding
+        ``se_C``, ``lower_C``, ``upper_C`` for each output C; ``se`` the
+        variance of the standard errors (``"residual"``, ``"leverage"``,
+        ``"loo"``, ``"nn"``, ``"local"``), ``seed`` that of the band's draws.
     missing : str
         ``"raise"``: a missing (NaN, None, NA) or infinite value is an error
         naming its column; ``"drop"``: such observations are left out and
         listed in ``Fit.dropped``.
     threads : int
         Threads of the fit, 0 for every core; the results do not depend on it.
-    client : dask.distributed.Client, optional
+    client, chunk : dask.distributed.Client, int, optional
         Runs the fit as tasks on this cluster, each one core call on a block
-        of points or of candidates; the table equals the local fit's bit for
-        bit.
-    chunk : int, optional
-        Points per task with ``client``; default two blocks per worker.
+        of ``chunk`` points (default: two blocks per worker) or of candidates;
+        the table equals the local fit's bit for bit.
 
     Returns
     -------
     Fit
         The table by point (a DataFrame where pandas is installed), the
-        bandwidth and how it was chosen, the failed, refitted and dropped
-        points, and the core's texts.
+        bandwidth, the failed, refitted and dropped points, the core's texts.
 
     Raises
     ------
     ValueError
-        For data or an option the core cannot serve, with its sentence naming
-        the column or option.
+        For data or an option the core cannot serve, naming the column or option.
 
     Warns
     -----
@@ -100,13 +87,6 @@ _PARAMETERS = """
         is NaN (numbered from 0; the others are fitted as usual), a variance
         with dummies, a selection at the edge of its candidates.
 """
-
-
-def _document(f, summary: str, degrees: str, lam: bool = False):
-    lam_doc = ("\n    lam : str or int\n        The continuous regressor of the cross terms, by name or by number"
-               " from 1.") if lam else ""
-    f.__doc__ = summary + "\n" + _PARAMETERS.format(lam=lam_doc, degrees=degrees)
-    return f
 
 
 def dorvane(x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
@@ -127,29 +107,31 @@ def tremsal(x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike = None, bandwidth:
     return _fit("tremsal", **locals())
 
 
-def locparg(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None,
-            cv: Any = None, deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None,
-            at: ArrayLike = None, grid: Optional[int] = None, groups: Optional[int] = None,
-            phase: Optional[int] = None, ci: Optional[str] = None, conf: Optional[float] = None,
-            se: Optional[str] = None, seed: Optional[int] = None, missing: str = "raise", threads: int = 0,
-            client: Any = None, chunk: Optional[int] = None) -> Fit:
+def locparg(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
+            deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
+            grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
+            ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
+            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
+            chunk: Optional[int] = None) -> Fit:
     return _fit("locparg", **locals())
 
 
-def locpa2g(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None,
-            cv: Any = None, deg: int = 2, vol: bool = False, loo: bool = False, nr: Optional[int] = None,
-            at: ArrayLike = None, grid: Optional[int] = None, groups: Optional[int] = None,
-            phase: Optional[int] = None, ci: Optional[str] = None, conf: Optional[float] = None,
-            se: Optional[str] = None, seed: Optional[int] = None, missing: str = "raise", threads: int = 0,
-            client: Any = None, chunk: Optional[int] = None) -> Fit:
+def locpa2g(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
+            deg: int = 2, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
+            grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
+            ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
+            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
+            chunk: Optional[int] = None) -> Fit:
     return _fit("locpa2g", **locals())
 
 
-_document(dorvane, "Local linear fit; with ``deg=2`` the squares of the continuous regressors join it.",
-          "1 or 2, default 1")
-_document(tremsal, "Local cubic fit without products of different regressors; ``deg`` 1 or 2 is the\n"
-          "    local linear or quadratic fit of :func:`dorvane`.", "1 to 3, default 3")
-_document(locparg, "Local quadratic fit widened by the products of regressor ``lam`` with the others,\n"
-          "    their squares times ``lam``, and ``lam`` squared times every regressor.", "3 only", lam=True)
-_document(locpa2g, "Local quadratic fit with the products of regressor ``lam`` with the other\n"
-          "    continuous regressors.", "2 only", lam=True)
+_LAM = "\n    lam : str or int\n        The continuous regressor of the cross terms, by name or number from 1."
+for _f, _summary, _degrees in (
+        (dorvane, "Local linear fit; with ``deg=2`` the squares of the continuous regressors join it.",
+         "1 or 2, default 1"),
+        (tremsal, "Local cubic fit without products of different regressors; ``deg`` 1 or 2 is the\n"
+                  "    local linear or quadratic fit of :func:`dorvane`.", "1 to 3, default 3"),
+        (locparg, "Local quadratic fit widened by the products of regressor ``lam`` with the others,\n"
+                  "    their squares times ``lam``, and ``lam`` squared times every regressor.", "3 only"),
+        (locpa2g, "Local quadratic fit with the products of regressor ``lam`` with the others.", "2 only")):
+    _f.__doc__ = _summary + "\n" + _PARAMETERS.format(lam=_LAM if _f in (locparg, locpa2g) else "", degrees=_degrees)

@@ -28,20 +28,21 @@ class FitWarning(UserWarning):
 
 # ---- Data and options --------------------------------------------------------
 
-def _frame(v: Any) -> bool:
-    return pd is not None and isinstance(v, (pd.DataFrame, pd.Series))
+def _frame(v: Any, kinds: Tuple[str, ...] = ("DataFrame", "Series")) -> bool:
+    return pd is not None and isinstance(v, tuple(getattr(pd, k) for k in kinds))
 
 
 def _numeric(c: Any, what: str, name: str) -> np.ndarray:
     """A column as doubles; None and pandas' NA become NaN, for the core's
     `missing` rule to judge."""
-    a = c if hasattr(c, "to_numpy") else np.asarray(c)
+    a = c if _frame(c) else np.asarray(c)
     kind = a.dtype.kind
-    text = kind == "O" and any(isinstance(e, (str, bytes)) for e in np.asarray(a, dtype=object).ravel())
-    if kind not in "biufO" or text:
-        raise ValueError(f"{what}: column '{name}' must be numeric")
     try:
-        a = a.to_numpy(dtype=float, na_value=np.nan) if hasattr(a, "to_numpy") else a.astype(float)
+        if kind not in "biufO" or kind == "O" and any(isinstance(e, (str, bytes)) for e in np.asarray(a, object).flat):
+            raise TypeError
+        if _frame(a):
+            a = np.where(a.isna(), np.nan, a.to_numpy(object)) if kind == "O" else a.to_numpy(float, na_value=np.nan)
+        a = np.asarray(a).astype(float)
     except (TypeError, ValueError):
         raise ValueError(f"{what}: column '{name}' must be numeric") from None
     if a.ndim != 1:
@@ -54,7 +55,7 @@ def _columns(v: ArrayLike, what: str, prefix: str) -> List[Tuple[str, np.ndarray
     `prefix` for one column and prefix1, prefix2, ... for several."""
     if v is None:
         return []
-    if pd is not None and isinstance(v, pd.Series):
+    if _frame(v, ("Series",)):
         items = [(prefix if v.name is None else v.name, v)]
     elif isinstance(v, Mapping) or _frame(v):
         items = [(k, v[k]) for k in v]
@@ -71,7 +72,7 @@ def _points(v: ArrayLike, xn: List[str], what: str) -> np.ndarray:
     """Rows of len(xn) coordinates, column-major: from a mapping or DataFrame
     by the regressors' names, else a 2-d array (or 1-d: the points of one
     regressor, or one point of several)."""
-    if isinstance(v, Mapping) or (pd is not None and isinstance(v, pd.DataFrame)):
+    if isinstance(v, Mapping) or _frame(v, ("DataFrame",)):
         absent = [k for k in xn if k not in v]
         if absent:
             raise ValueError(f"{what}: no column '{absent[0]}'; give one per continuous regressor ({', '.join(xn)})")
@@ -87,36 +88,29 @@ def _points(v: ArrayLike, xn: List[str], what: str) -> np.ndarray:
 
 
 def _options(xn: List[str], bandwidth: Any, cv: Any, at: Any, kw: Dict[str, Any]) -> Dict[str, Any]:
-    """The core's options; each travels with its own type."""
+    """The core's options, each with its own type: ints, doubles, texts."""
     opts: Dict[str, Any] = {}
-    for k, v in kw.items():
-        ok = isinstance(v, str) if k in TEXT_OPTIONS else isinstance(v, (str, numbers.Integral)) if k == "lam" \
-            else isinstance(v, (numbers.Real, np.bool_))
-        if v is not None and not ok:
+    for k, v in ((k, v) for k, v in kw.items() if v is not None):
+        if not (isinstance(v, str) if k in TEXT_OPTIONS else isinstance(v, (str, numbers.Integral)) if k == "lam"
+                else isinstance(v, (numbers.Real, np.bool_))):
             raise ValueError(f"{k} must be {'a text' if k in TEXT_OPTIONS else 'a number'}, not {v!r}")
-        if v is not None:
-            opts[k] = int(v) if isinstance(v, (bool, np.bool_)) else v
-    if isinstance(bandwidth, str):
-        opts["bandwidth"] = bandwidth
-    elif bandwidth is not None:
-        try:
-            opts["bandwidth"] = np.atleast_1d(np.asarray(bandwidth, dtype=float)).ravel()
-        except (TypeError, ValueError):
-            raise ValueError("bandwidth must be numbers or one of 'rot', 'cv', 'aicc', 'plugin'") from None
-    if cv is not None and np.ndim(cv) == 0:
-        if not isinstance(cv, numbers.Real):
-            raise ValueError(f"cv must be a count of candidates or an array of them, not {cv!r}")
-        opts["cv"] = cv
-    elif cv is not None:
-        opts["cv_grid"] = _points(cv, xn, "cv")
+        opts[k] = int(v) if isinstance(v, (bool, np.bool_)) else v
+    try:
+        if bandwidth is not None:
+            opts["bandwidth"] = bandwidth if isinstance(bandwidth, str) else np.asarray(bandwidth, float).ravel()
+    except (TypeError, ValueError):
+        raise ValueError("bandwidth must be numbers or one of 'rot', 'cv', 'aicc', 'plugin'") from None
+    if isinstance(cv, str) or cv is not None and not np.ndim(cv) and not isinstance(cv, numbers.Real):
+        raise ValueError(f"cv must be a count of candidates or an array of them, not {cv!r}")
+    if cv is not None:
+        opts.update({"cv_grid": _points(cv, xn, "cv")} if np.ndim(cv) else {"cv": cv})
     if at is not None:
         opts["at"] = _points(at, xn, "at")
     return opts
 
 
 def _chosen(opts: Dict[str, Any], values: Dict[str, np.ndarray]) -> Dict[str, Any]:
-    """Options that give a fit's bandwidth again without selecting it anew:
-    the candidates with their scores, or the numbers a selector chose."""
+    """Options that give the bandwidth again unselected: the candidates and scores, or the numbers chosen."""
     o = {k: v for k, v in opts.items() if k not in ("cv", "cv_grid", "cv_scores", "task", "from", "to")}
     if "cv" in opts or "cv_grid" in opts:
         o.update(cv_grid=values["selection_h"], cv_scores=values["selection_score"])
@@ -125,9 +119,10 @@ def _chosen(opts: Dict[str, Any], values: Dict[str, np.ndarray]) -> Dict[str, An
     return o
 
 
-def _warn(raw: Dict[str, Any], level: int = 4) -> Dict[str, Any]:
+def _warn(raw: Dict[str, Any], said: str = "") -> Dict[str, Any]:
     for sentence in raw["texts"]["warnings"].splitlines():
-        warnings.warn(sentence, FitWarning, stacklevel=level)
+        if sentence not in said.splitlines():
+            warnings.warn(sentence, FitWarning, stacklevel=4)
     return raw
 
 
@@ -135,12 +130,11 @@ def _warn(raw: Dict[str, Any], level: int = 4) -> Dict[str, Any]:
 
 def _blocks(m: int, size: Optional[int], workers: int) -> List[Tuple[int, int]]:
     k = max(1, min(m, math.ceil(m / size) if size else 2 * workers))
-    b = [round(m * i / k) for i in range(k + 1)]
-    return list(zip(b[:-1], b[1:]))
+    return [(round(m * i / k), round(m * (i + 1) / k)) for i in range(k)]
 
 
 def _distributed(client: Any, chunk: Optional[int], estimator: str, data: list, opts: Dict[str, Any]) -> Dict[str, Any]:
-    """The fit as tasks of a Dask cluster, each one core call: the scores of
+    """The fit as tasks on a Dask cluster, each one core call: the scores of
     blocks of given candidates, then the selection with no points (to = 0),
     which also tells how many points there are, then blocks of points with
     the selection's result. The table is the local fit's, bit for bit."""
@@ -175,15 +169,13 @@ def _distributed(client: Any, chunk: Optional[int], estimator: str, data: list, 
 
 def fit(estimator: str, x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike, bandwidth: Any, cv: Any, at: ArrayLike,
         client: Any, chunk: Optional[int], **kw: Any) -> "Fit":
-    ys = _columns(y, "y", "y")
+    ys, xs, ds = _columns(y, "y", "y"), _columns(x, "x", "x"), _columns(dummies, "dummies", "d")
     if len(ys) != 1:
         raise ValueError(f"y must be one column, not {len(ys)}")
-    xs, ds = _columns(x, "x", "x"), _columns(dummies, "dummies", "d")
     data = [(ys[0][0], ys[0][1], 0)] + [(k, v, 0) for k, v in xs] + [(k, v, 1) for k, v in ds]
     opts = _options([k for k, _ in xs], bandwidth, cv, at, kw)
     raw = _native.run(estimator, data, opts) if client is None else _distributed(client, chunk, estimator, data, opts)
-    index = x.index if _frame(x) else y.index if _frame(y) else None
-    return Fit(estimator, data, opts, _warn(raw), index)
+    return Fit(estimator, data, opts, _warn(raw), x.index if _frame(x) else y.index if _frame(y) else None)
 
 
 # ---- The result --------------------------------------------------------------
@@ -194,23 +186,18 @@ class Fit:
     Attributes
     ----------
     table : pandas.DataFrame, or dict of str to ndarray without pandas
-        One row per evaluation point, the columns in the core's order: the
-        coordinates, ``level``, ``d1_A``, ``effect_D``, ``d2_A``, ``d3_A``,
-        ``d2_A_L``, ``c3_A_B_C``; with ``vol`` ``var``, ``var_d1_A``, ... and
-        ``y2_...``; ``density``, ``density_g1``, ...; with intervals ``se_C``,
-        ``lower_C``, ``upper_C`` for each output C. Each column is also an
-        attribute (``fit.level``, ``fit.var``).
-    bandwidth : ndarray
-        The bandwidth of each continuous regressor; ``method`` says how it
-        was chosen and ``selection`` holds every bandwidth scored (``h``, one
-        row each) with its ``score``, or is None.
+        A row per evaluation point, the core's columns (the coordinates,
+        ``level``, ``d1_A``, ..., ``var``, ..., ``density``, ..., ``se_C``,
+        ``lower_C``, ``upper_C``), each also an attribute (``fit.level``).
+    bandwidth, method, selection : ndarray, str, dict
+        The bandwidths, how they were chosen, those scored (``h``) and their
+        ``score``.
     failed, refitted, dropped : list of int
-        Points (from 0) whose fit is NaN, points solved again by a method that
-        stays accurate, and observations left out for a missing value.
+        Points (from 0) whose fit is NaN, points solved again by a method
+        that stays accurate, observations left out for a missing value.
     header, notes, messages, library : str or list of str
-        The core's texts: the lines above the table, its notes (one sentence
-        each), one line per kind of library message, and every line the
-        library wrote.
+        The core's texts: the lines above the table, its notes, a line per
+        kind of library message, every line the library wrote.
     """
 
     def __init__(self, estimator: str, data: list, options: Dict[str, Any], raw: Dict[str, Any],
@@ -224,8 +211,8 @@ class Fit:
         self.method, self.header, self.messages, self.library = t["method"], t["header"], t["messages"], t["library"]
         self.notes: List[str] = t["notes"].splitlines()
         self.failed, self.refitted, self.dropped = p["failed"], p["refitted"], p["dropped"]
-        self.selection = None if v.get("selection_h") is None or not len(v["selection_h"]) else {
-            "h": v["selection_h"].reshape((-1, len(self.x_names)), order="F"), "score": v["selection_score"]}
+        self.selection = {"h": v["selection_h"].reshape((-1, len(self.x_names)), order="F"),
+                          "score": v["selection_score"]} if len(v.get("selection_h", ())) else None
 
     def __getattr__(self, name: str) -> np.ndarray:
         raw = self.__dict__.get("_raw")
@@ -233,50 +220,40 @@ class Fit:
             raise AttributeError(f"'Fit' object has no attribute or column '{name}'")
         return raw["columns"][raw["names"].index(name)]
 
-    def _table(self, raw: Dict[str, Any], keep=lambda name: True):
-        cols = {k: c for k, c in zip(raw["names"], raw["columns"]) if keep(k)}
-        if pd is None:
-            return cols
-        at_obs = self._index is not None and not {"at", "grid"} & set(self._options) and raw is self._raw
-        return pd.DataFrame(cols, index=self._index.delete(self.dropped) if at_obs else None)
+    def _table(self, raw: Dict[str, Any], prefixes: Tuple[str, ...] = ()):
+        cols = {k: c for k, c in zip(raw["names"], raw["columns"])
+                if not prefixes or k.startswith(prefixes) and k not in self.x_names}
+        at_obs = self._index is not None and raw is self._raw and not {"at", "grid"} & set(self._options)
+        return cols if pd is None else pd.DataFrame(cols, index=self._index.delete(self.dropped) if at_obs else None)
 
     @property
     def table(self):
         return self._table(self._raw)
 
-    def _again(self, **changes: Any) -> Dict[str, Any]:
-        """A fit of the same data and bandwidth with other options, made once."""
+    def _again(self, **changes: Any) -> "Fit":
+        """The fit of the same data and bandwidth with other options, made once."""
         key = tuple(sorted((k, v.tobytes() if isinstance(v, np.ndarray) else v) for k, v in changes.items()))
         if key not in self._cache:
-            opts = {k: v for k, v in _chosen(self._options, self._raw["values"]).items()
-                    if not (k in ("at", "grid", "loo") and "at" in changes)}
-            opts.update(changes)
-            self._cache[key] = dict(_warn(_native.run(self.estimator, self._data, opts)), options=opts)
+            opts = dict({k: v for k, v in _chosen(self._options, self._raw["values"]).items()
+                         if not (k in ("at", "grid", "loo") and "at" in changes)}, **changes)
+            raw = _warn(_native.run(self.estimator, self._data, opts), self._raw["texts"]["warnings"])
+            self._cache[key] = Fit(self.estimator, self._data, opts, raw)
         return self._cache[key]
 
-    def _refit(self, **changes: Any) -> "Fit":
-        raw = self._again(**changes)
-        return Fit(self.estimator, self._data, raw["options"], raw)
-
     def predict(self, at: ArrayLike, type: str = "level"):
-        """Fits again at the points `at` (rows, or columns named after the
-        continuous regressors) with the same data, bandwidth and options.
-
-        `type` is ``"level"`` for the regression function at the points (an
-        ndarray), ``"table"`` for the whole table, ``"fit"`` for a new Fit.
-        """
+        """Fits again at the points `at` (rows, or columns named after the continuous regressors) with
+        the same data, bandwidth and options: the level (``type="level"``), table or Fit there."""
         if type not in ("level", "table", "fit"):
             raise ValueError(f"type '{type}' is none of 'level', 'table', 'fit'")
-        new = self._refit(at=_points(at, self.x_names, "at"))
+        new = self._again(at=_points(at, self.x_names, "at"))
         return new.level if type == "level" else new.table if type == "table" else new
 
     def _observed(self, name: str):
-        v = self._again(fitted=1)["values"][name]
-        return pd.Series(v, index=self._index.delete(self.dropped), name=name) if self._index is not None else v
+        v = self._again(fitted=1)._raw["values"][name]
+        return v if self._index is None else pd.Series(v, index=self._index.delete(self.dropped), name=name)
 
     def fitted(self):
-        """The fit at the observations (the level plus the dummies' effects),
-        computed on first request; a Series on the data's index for pandas data."""
+        """The fit at the observations (level plus dummy effects), made when first asked for."""
         return self._observed("fitted")
 
     def residuals(self):
@@ -284,30 +261,24 @@ class Fit:
         return self._observed("residuals")
 
     def summary(self) -> str:
-        """The core's summary: the header, the observations used and dropped,
-        the R-squared at the observations, the failed and refitted points."""
-        return self._again(fitted=1)["texts"]["summary"]
+        """The core's summary: header, observations used and dropped, R-squared, failed and refitted points."""
+        return self._again(fitted=1)._raw["texts"]["summary"]
 
     def confint(self, kind: str = "rbc", conf: Optional[float] = None):
-        """The ``lower_`` and ``upper_`` columns of the intervals of `kind`
-        (``"pointwise"``, ``"rbc"`` or ``"uniform"``) at level `conf` (default:
-        the fit's), from the fit again with ``ci = kind``."""
-        raw = self._again(ci=kind, **({} if conf is None else {"conf": conf}))
-        return self._table(raw, lambda k: k.startswith(("lower_", "upper_")) and k not in self.x_names)
+        """The ``lower_`` and ``upper_`` columns of the fit again with ``ci = kind`` (``"pointwise"``,
+        ``"rbc"``, ``"uniform"``) at level `conf` (default: the fit's)."""
+        return self._table(self._again(ci=kind, **({} if conf is None else {"conf": conf}))._raw, ("lower_", "upper_"))
 
     @property
     def se(self):
-        """The ``se_`` column of each output: this fit's, or those of a fit
-        again with pointwise intervals."""
-        raw = self._raw if any(k.startswith("se_") for k in self.columns) else self._again(ci="pointwise")
-        return self._table(raw, lambda k: k.startswith("se_") and k not in self.x_names)
+        """The ``se_`` columns: this fit's, or a fit's with pointwise intervals."""
+        fit = self if any(k.startswith("se_") for k in self.columns) else self._again(ci="pointwise")
+        return self._table(fit._raw, ("se_",))
 
     def plot(self, path: Optional[str] = None):
-        """Draws the fit again on 201 points over the range of the evaluation
-        points, over the data, with the interval when intervals were asked
-        for and the level -/+ 2 conditional standard deviations with ``vol``,
-        and the density below; writes the picture to `path` when given.
-        Needs matplotlib; returns its Figure."""
+        """Draws the fit again at 201 points over the range of the points, over the data, with the
+        interval when intervals were asked for, the level -/+ 2 conditional sd with ``vol`` and the
+        density below, into `path` when given. Needs matplotlib; returns its Figure."""
         try:
             import matplotlib.pyplot as plt
         except ImportError:
@@ -315,25 +286,21 @@ class Fit:
         if len(self.x_names) != 1:
             raise ValueError(f"plot draws a fit in one continuous regressor, not {len(self.x_names)}")
         (yname, y, _), (xname, x, _) = self._data[0], self._data[1]
-        t = getattr(self, xname)
-        lo, hi = (np.nanmin(t), np.nanmax(t)) if np.nanmin(t) < np.nanmax(t) else (np.nanmin(x), np.nanmax(x))
-        g = np.linspace(lo, hi, 201)
-        f = self._refit(at=g)
+        t = getattr(self, xname) if np.ptp(getattr(self, xname)) > 0 else x
+        g = np.linspace(np.nanmin(t), np.nanmax(t), 201)
+        f = self._again(at=g)
         fig, (top, low) = plt.subplots(2, 1, sharex=True, figsize=(7, 6), gridspec_kw={"height_ratios": [3, 1]})
         top.scatter(x, y, s=5, color="0.7", label="data")
         top.plot(g, f.level, color="C0", label="level")
-        for lower, upper in (("lower_level", "upper_level"), ("ci_lower", "ci_upper")):
-            if lower in f.columns:
-                top.fill_between(g, getattr(f, lower), getattr(f, upper), color="C0", alpha=0.25,
-                                 label=f"{self._options.get('ci', 'confidence')} interval")
-                break
+        band = next((b for b in (("lower_level", "upper_level"), ("ci_lower", "ci_upper")) if b[0] in f.columns), None)
+        if band:
+            top.fill_between(g, getattr(f, band[0]), getattr(f, band[1]), color="C0", alpha=0.25, label="interval")
         if "var" in f.columns:
             sd = np.sqrt(np.where(f.var >= 0, f.var, np.nan))
             top.plot(g, f.level - 2 * sd, "C1--", g, f.level + 2 * sd, "C1--")
             top.lines[-1].set_label("level -/+ 2 conditional sd")
-        low.plot(g, f.density, color="k", label="density")
-        for k in (c for c in f.columns if c.startswith("density_g")):
-            low.plot(g, getattr(f, k), lw=0.7, label=k[8:])
+        for k in (c for c in f.columns if c.startswith("density")):
+            low.plot(g, getattr(f, k), **({"color": "k"} if k == "density" else {"lw": 0.7}), label=k)
         top.set_ylabel(yname)
         top.legend(fontsize="small")
         low.set(xlabel=xname, ylabel="density")
@@ -342,8 +309,7 @@ class Fit:
         return fig
 
     def write_csv(self, path: str) -> None:
-        """Writes the table with a header line and every number as %.17g,
-        which reads back to the same double."""
+        """Writes the table with a header line, every number as %.17g (which reads back the same)."""
         with open(path, "w", newline="") as f:
             w = csv.writer(f, lineterminator="\n")
             w.writerow(self.columns)

@@ -1,11 +1,8 @@
 """The fitting core liblpcore through ctypes: one call runs one fit and hands
-back plain Python data (arrays, lists, texts), which pickles for Dask.
-
-The library is looked for in the directory named by ``LPFIT_LIBRARY_PATH``,
-then in the package's ``_libs`` folder (where ``pip install`` puts it), then
-in the ``build`` directory of the source tree that holds this package.
-ctypes releases the interpreter lock for the whole of ``lpc_run``.
-"""
+back plain data (arrays, lists, texts), which pickles for Dask. The library is
+looked for in ``LPFIT_LIBRARY_PATH``, the package's ``_libs`` folder (where
+``pip install`` puts it) and the ``build`` directory beside ``python/``.
+ctypes releases the interpreter lock for the whole of ``lpc_run``."""
 from __future__ import annotations
 
 import ctypes as C
@@ -13,7 +10,7 @@ import os
 import sys
 import threading
 from pathlib import Path
-from typing import Any, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Dict, List, Sequence, Tuple
 
 import numpy as np
 
@@ -22,48 +19,41 @@ NAME = "lpcore.dll" if sys.platform == "win32" else "liblpcore.so"
 VALUES = ("bandwidth", "selection_h", "selection_score", "selection_start", "score", "curve_h", "curve_score",
           "fitted", "residuals", "leverage", "r_squared", "residual_variance", "critical_value")
 POINTS = ("failed", "refitted", "dropped")
-TEXTS = ("estimator", "title", "header", "method", "warnings", "notes", "messages", "library", "selection",
-         "summary")
+TEXTS = ("title", "header", "method", "warnings", "notes", "messages", "library", "selection", "summary")
 PROGRESS = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_char_p, C.c_longlong, C.c_longlong)
 _P, _D, _S, _I = C.c_void_p, C.POINTER(C.c_double), C.c_char_p, C.c_int
 PROTOTYPES = {
-    "lpc_version": ([], _S), "lpc_spec_new": ([_S], _P), "lpc_spec_free": ([_P], None),
-    "lpc_spec_message": ([_P], _S), "lpc_set_response": ([_P, _S, _D, C.c_size_t], _I),
-    "lpc_add_regressor": ([_P, _S, _D, C.c_size_t, _I], _I), "lpc_set_int": ([_P, _S, C.c_longlong], _I),
-    "lpc_set_double": ([_P, _S, C.c_double], _I), "lpc_set_doubles": ([_P, _S, _D, C.c_size_t], _I),
-    "lpc_set_text": ([_P, _S, _S], _I), "lpc_run": ([_P, PROGRESS, _P, C.POINTER(_P)], _I),
-    "lpc_fit_free": ([_P], None), "lpc_status": ([_P], _I), "lpc_message": ([_P], _S),
-    "lpc_rows": ([_P], C.c_size_t), "lpc_columns": ([_P], C.c_size_t), "lpc_column_name": ([_P, C.c_size_t], _S),
-    "lpc_values": ([_P, _S, C.POINTER(C.c_size_t)], _D),
+    "lpc_version": ([], _S), "lpc_spec_new": ([_S], _P), "lpc_spec_free": ([_P], None), "lpc_spec_message": ([_P], _S),
+    "lpc_set_response": ([_P, _S, _D, C.c_size_t], _I), "lpc_add_regressor": ([_P, _S, _D, C.c_size_t, _I], _I),
+    "lpc_set_int": ([_P, _S, C.c_longlong], _I), "lpc_set_double": ([_P, _S, C.c_double], _I),
+    "lpc_set_doubles": ([_P, _S, _D, C.c_size_t], _I), "lpc_set_text": ([_P, _S, _S], _I),
+    "lpc_run": ([_P, PROGRESS, _P, C.POINTER(_P)], _I), "lpc_fit_free": ([_P], None), "lpc_status": ([_P], _I),
+    "lpc_message": ([_P], _S), "lpc_rows": ([_P], C.c_size_t), "lpc_columns": ([_P], C.c_size_t),
+    "lpc_column_name": ([_P, C.c_size_t], _S), "lpc_values": ([_P, _S, C.POINTER(C.c_size_t)], _D),
     "lpc_points": ([_P, _S, C.POINTER(C.c_size_t)], C.POINTER(C.c_longlong)), "lpc_text": ([_P, _S, _I], _S),
 }
 _lock = threading.Lock()
-_lib: Optional[C.CDLL] = None
-
-
-def library_dirs() -> List[Path]:
-    here = Path(__file__).resolve().parent
-    env = os.environ.get("LPFIT_LIBRARY_PATH")
-    return ([Path(env)] if env else []) + [here / "_libs", here.parent.parent / "build"]
+_libs: List[C.CDLL] = []
 
 
 def library() -> C.CDLL:
     """The core, loaded once, with the prototype of every function set."""
-    global _lib
     with _lock:
-        if _lib is None:
-            path = next((d / NAME for d in library_dirs() if (d / NAME).is_file()), None)
+        if not _libs:
+            here, env = Path(__file__).resolve().parent, os.environ.get("LPFIT_LIBRARY_PATH")
+            dirs = ([Path(env)] if env else []) + [here / "_libs", here.parent.parent / "build"]
+            path = next((d / NAME for d in dirs if (d / NAME).is_file()), None)
             if path is None:
-                raise OSError(f"cannot find {NAME} in {', '.join(map(str, library_dirs()))}; build it with CMake "
+                raise OSError(f"cannot find {NAME} in {', '.join(map(str, dirs))}; build it with CMake "
                               "or set LPFIT_LIBRARY_PATH to the directory that holds it")
-            lib = C.CDLL(str(path))
+            _libs.append(C.CDLL(str(path)))
             for name, (args, res) in PROTOTYPES.items():
-                getattr(lib, name).argtypes, getattr(lib, name).restype = args, res
-            _lib = lib
-        return _lib
+                getattr(_libs[0], name).argtypes, getattr(_libs[0], name).restype = args, res
+        return _libs[0]
 
 
-def _doubles(v: np.ndarray):
+def _doubles(v: Any):
+    v = np.ascontiguousarray(v, dtype=float)
     return v.ctypes.data_as(_D), v.size
 
 
@@ -77,13 +67,11 @@ def _set(lib: C.CDLL, spec: int, name: str, v: Any) -> None:
     elif isinstance(v, (float, np.floating)):
         lib.lpc_set_double(spec, key, float(v))
     else:
-        a = np.ascontiguousarray(v, dtype=float)
-        lib.lpc_set_doubles(spec, key, *_doubles(a))
+        lib.lpc_set_doubles(spec, key, *_doubles(v))
 
 
 def _interrupted(flag: List[bool]):
-    """A progress function that cancels the run at Ctrl-C, which Python
-    raises on the calling thread while it runs this function."""
+    """A progress function that cancels the run at Ctrl-C (raised on the calling thread as it runs)."""
     def progress(ctx, stage, done, total):
         try:
             return 1 if flag[0] else 0
@@ -94,27 +82,21 @@ def _interrupted(flag: List[bool]):
 
 
 def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options: Dict[str, Any]) -> Dict[str, Any]:
-    """Runs the core on `columns` (the response first, then the regressors with
-    their dummy flag) and `options`; returns the table and everything named
-    in VALUES, POINTS and TEXTS (point numbers from 0). A refused or failed
-    run raises ValueError with the core's message."""
+    """Runs the core on `columns` (the response, then the regressors with their dummy flag) and
+    `options`: the table and VALUES, POINTS and TEXTS (from 0), or ValueError with the core's message."""
     lib = library()
     spec, fit = lib.lpc_spec_new(estimator.encode()), C.c_void_p()
     if not spec:
         raise MemoryError("lpfit: out of memory")
     try:
-        (yname, y, _), regressors = columns[0], columns[1:]
-        y = np.ascontiguousarray(y, dtype=float)
-        lib.lpc_set_response(spec, yname.encode(), *_doubles(y))
-        for name, x, dummy in regressors:
-            lib.lpc_add_regressor(spec, name.encode(), *_doubles(np.ascontiguousarray(x, dtype=float)), int(dummy))
+        lib.lpc_set_response(spec, columns[0][0].encode(), *_doubles(columns[0][1]))
+        for name, x, dummy in columns[1:]:
+            lib.lpc_add_regressor(spec, name.encode(), *_doubles(x), int(dummy))
         for name, v in options.items():
             _set(lib, spec, name, v)
         flag = [False]
         status = lib.lpc_run(spec, _interrupted(flag), None, C.byref(fit))
-        if not fit:
-            raise MemoryError("lpfit: out of memory")
-        if status != 0:
+        if status != 0:  # LPC_ENOMEM also when no fit could be made
             if flag[0]:
                 raise KeyboardInterrupt
             message = lib.lpc_message(fit).decode()
@@ -140,6 +122,3 @@ def _read(lib: C.CDLL, fit: C.c_void_p) -> Dict[str, Any]:
             "points": {k: [] if v is None else v.tolist() for k, v in points.items()},
             "texts": {k: lib.lpc_text(fit, k.encode(), 0).decode() for k in TEXTS}}
 
-
-def version() -> str:
-    return library().lpc_version().decode()
