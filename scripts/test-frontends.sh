@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 python=/usr/bin/python3
 
-if [ ! -f build/Dorvane.so ] || [ ! -f build/Tremsal.so ]; then
+if [ ! -f build/Dorvane.so ] || [ ! -f build/Tremsal.so ] || [ ! -f build/liblpcore.so ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
   cmake --build build -j2
 fi

@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import ctypes as C
 import os
+import signal
 import sys
 import threading
 from pathlib import Path
@@ -70,17 +71,6 @@ def _set(lib: C.CDLL, spec: int, name: str, v: Any) -> None:
         lib.lpc_set_doubles(spec, key, *_doubles(v))
 
 
-def _interrupted(flag: List[bool]):
-    """A progress function that cancels the run at Ctrl-C (raised on the calling thread as it runs)."""
-    def progress(ctx, stage, done, total):
-        try:
-            return 1 if flag[0] else 0
-        except KeyboardInterrupt:
-            flag[0] = True
-            return 1
-    return PROGRESS(progress)
-
-
 def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options: Dict[str, Any]) -> Dict[str, Any]:
     """Runs the core on `columns` (the response, then the regressors with their dummy flag) and
     `options`: the table and VALUES, POINTS and TEXTS (from 0), or ValueError with the core's message."""
@@ -94,11 +84,19 @@ def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options:
             lib.lpc_add_regressor(spec, name.encode(), *_doubles(x), int(dummy))
         for name, v in options.items():
             _set(lib, spec, name, v)
-        flag = [False]
-        status = lib.lpc_run(spec, _interrupted(flag), None, C.byref(fit))
+        # Ctrl-C cancels the run: Python calls this handler as the progress function is entered.
+        flag, main = [False], threading.current_thread() is threading.main_thread()
+        old = signal.getsignal(signal.SIGINT) if main else None
+        if old is signal.default_int_handler:
+            signal.signal(signal.SIGINT, lambda *_: flag.__setitem__(0, True))
+        try:
+            status = lib.lpc_run(spec, PROGRESS(lambda *_: int(flag[0])), None, C.byref(fit))
+        finally:
+            if old is signal.default_int_handler:
+                signal.signal(signal.SIGINT, old)
+        if flag[0]:
+            raise KeyboardInterrupt
         if status != 0:  # LPC_ENOMEM also when no fit could be made
-            if flag[0]:
-                raise KeyboardInterrupt
             message = lib.lpc_message(fit).decode()
             raise (MemoryError if status == 3 else ValueError if status in (1, 2) else RuntimeError)(message)
         return _read(lib, fit)
