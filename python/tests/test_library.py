@@ -1,17 +1,15 @@
-"""The package against the fitting core called directly, and against direct
-calls of the estimators' deliverables, bit for bit. LPFIT_BUILD_DIR (default:
-the repository's build directory) holds liblpcore.so, Dorvane.so and
-Tremsal.so."""
+"""The package against the fitting core called directly, bit for bit.
+LPFIT_BUILD_DIR (default: the repository's build directory) holds
+liblpcore.so."""
 from __future__ import annotations
 
-import ctypes
 import unittest
 import warnings
 
 import numpy as np
 
 import lpfit
-from support import BUILD, core, dax_returns, same_bits, same_table
+from support import BUILD, core, dax_returns, same_table
 
 x, y = dax_returns()
 T = np.linspace(-0.03, 0.03, 25)
@@ -21,44 +19,6 @@ monday = (np.arange(y.size) % 5 == 0).astype(float)
 
 def table(fit):
     return {k: np.asarray(fit.table[k]) for k in fit.columns}
-
-
-def direct(name, deg, lam=None, K=5):
-    """One call of the export on arrays made here, as a C host would."""
-    lib = ctypes.CDLL(str(BUILD / ("Dorvane.so" if name == "dorvane" else "Tremsal.so")))
-    B = {"dorvane": 1 + deg, "tremsal": 1 + deg, "locparg": 4, "locpa2g": 3}[name]
-    m, n = T.size, y.size
-    mh, sh, fh = np.zeros(m * B), np.zeros(m * B), np.zeros(m * (K + 1))
-    d = ctypes.c_double
-    P = ctypes.POINTER(d)
-    scal = [d(n), d(1), d(n), d(m), d(deg), d(1), d(0), d(lam or 0)]
-    arrays = {k: np.ascontiguousarray(v, dtype=float) for k, v in
-              dict(x=x, y=y, t=T, h=[0.008], grp=[K, 1]).items()}
-    ptr = {k: v.ctypes.data_as(P) for k, v in arrays.items()}
-    args = [ptr["x"], ctypes.byref(scal[0]), ctypes.byref(scal[1]), ptr["y"], ctypes.byref(scal[2]), ptr["t"],
-            ctypes.byref(scal[3]), ptr["h"], ptr["grp"], mh.ctypes.data_as(P), sh.ctypes.data_as(P),
-            fh.ctypes.data_as(P), ctypes.byref(scal[4]), ctypes.byref(scal[5]), ctypes.byref(scal[6])]
-    if lam is not None:
-        args.append(ctypes.byref(scal[7]))
-    getattr(lib, name)(*args)
-    return [a.reshape((m, -1), order="F") for a in (mh, sh, fh)], B
-
-
-class Deliverables(unittest.TestCase):
-    @unittest.skipUnless((BUILD / "Dorvane.so").is_file(), f"no Dorvane.so in {BUILD}")
-    def test_the_package_reproduces_the_exports(self):
-        opts = dict(bandwidth=0.008, vol=True, at=T, groups=5)
-        cases = [(lpfit.dorvane(x, y, **opts), direct("dorvane", 1)),
-                 (lpfit.dorvane(x, y, deg=2, **opts), direct("dorvane", 2)),
-                 (lpfit.tremsal(x, y, **opts), direct("tremsal", 3)),
-                 (lpfit.locparg(x, y, 1, **opts), direct("locparg", 3, 1)),
-                 (lpfit.locpa2g(x, y, 1, **opts), direct("locpa2g", 2, 1))]
-        for fit, ((mh, sh, fh), B) in cases:
-            with self.subTest(estimator=fit.estimator, columns=fit.columns):
-                cols = [np.asarray(fit.table[k]) for k in fit.columns[1:]]
-                same_bits(self, np.column_stack(cols[:B]), mh, "mh")
-                same_bits(self, np.column_stack(cols[B:2 * B]), sh, "sh")
-                same_bits(self, np.column_stack(cols[2 * B:2 * B + 6]), fh, "fh")
 
 
 @unittest.skipUnless((BUILD / "liblpcore.so").is_file(), f"no liblpcore.so in {BUILD}")

@@ -243,6 +243,22 @@ class Returns(unittest.TestCase):
         differ = int(np.sum(np.diff(np.log(self.prices)) != r))
         print(f"\nnp.log gives returns that differ from R's in the last bit for {differ} of {r.size} here")
 
+    @unittest.skipUnless(HAVE_R, NO_R)
+    def test_the_readme_example_equals_r(self):
+        r = np.diff(log(self.prices))
+        fit = lpfit.dorvane({"lag": r[:-1]}, r[1:], vol=True, at=[-0.02, 0, 0.02], bandwidth=0.008)
+        script = ("library(lpfit); r <- diff(log(EuStockMarkets[, 'DAX'])); "
+                  "fit <- dorvane(data.frame(lag = r[-length(r)]), r[-1], vol = TRUE, at = c(-0.02, 0, 0.02), "
+                  "bandwidth = 0.008); tab <- as.data.frame(fit); writeLines(names(tab), 'names'); "
+                  "writeBin(unlist(tab, use.names = FALSE), 'table')")
+        with tempfile.TemporaryDirectory() as work:
+            done = subprocess.run(["Rscript", "-e", script], cwd=work, env=dict(os.environ, R_LIBS=r_library()),
+                                  capture_output=True, text=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            names = Path(work, "names").read_text().split()
+            got = dict(zip(names, np.fromfile(Path(work, "table"), dtype="<f8").reshape((len(names), -1))))
+        same_table(self, got, fit.table, "README example")
+
     @unittest.skipUnless(HELP, NO_CLI)
     def test_the_readme_example_equals_the_tool_on_returns(self):
         r = np.diff(log(self.prices))
