@@ -4,8 +4,7 @@
 # and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool;
 # R, and NumPy, pandas, matplotlib, statsmodels and Dask for Debian's Python,
 # for the R and Python front ends and the references they are tested against;
-# clang with libFuzzer
-# and its sanitizer runtimes for the fuzz targets.
+# clang with libFuzzer and its sanitizer runtimes for the fuzz targets.
 # Installs nothing when everything is there. Used by the README and .ci/run.
 set -euo pipefail
 
