@@ -286,7 +286,7 @@ class Fit:
         if len(self.x_names) != 1:
             raise ValueError(f"plot draws a fit in one continuous regressor, not {len(self.x_names)}")
         (yname, y, _), (xname, x, _) = self._data[0], self._data[1]
-        t = getattr(self, xname) if np.ptp(getattr(self, xname)) > 0 else x
+        t = self.__getattr__(xname) if np.ptp(self.__getattr__(xname)) > 0 else x  # the column, whatever its name
         g = np.linspace(np.nanmin(t), np.nanmax(t), 201)
         f = self._again(at=g)
         fig, (top, low) = plt.subplots(2, 1, sharex=True, figsize=(7, 6), gridspec_kw={"height_ratios": [3, 1]})

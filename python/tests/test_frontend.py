@@ -15,7 +15,7 @@ from pathlib import Path
 import numpy as np
 
 import lpfit
-from support import HERE, boston, quiet, same_bits, same_table
+from support import boston, quiet, same_bits, same_table
 
 try:
     import pandas as pd
