@@ -34,23 +34,23 @@ PROTOTYPES = {
     "lpc_points": ([_P, _S, C.POINTER(C.c_size_t)], C.POINTER(C.c_longlong)), "lpc_text": ([_P, _S, _I], _S),
 }
 _lock = threading.Lock()
-_libs: List[C.CDLL] = []
+_loaded: List[C.CDLL] = []
 
 
 def library() -> C.CDLL:
     """The core, loaded once, with the prototype of every function set."""
     with _lock:
-        if not _libs:
+        if not _loaded:
             here, env = Path(__file__).resolve().parent, os.environ.get("LPFIT_LIBRARY_PATH")
             dirs = ([Path(env)] if env else []) + [here / "_libs", here.parent.parent / "build"]
             path = next((d / NAME for d in dirs if (d / NAME).is_file()), None)
             if path is None:
                 raise OSError(f"cannot find {NAME} in {', '.join(map(str, dirs))}; build it with CMake "
                               "or set LPFIT_LIBRARY_PATH to the directory that holds it")
-            _libs.append(C.CDLL(str(path)))
+            _loaded.append(C.CDLL(str(path)))
             for name, (args, res) in PROTOTYPES.items():
-                getattr(_libs[0], name).argtypes, getattr(_libs[0], name).restype = args, res
-        return _libs[0]
+                getattr(_loaded[0], name).argtypes, getattr(_loaded[0], name).restype = args, res
+        return _loaded[0]
 
 
 def _doubles(v: Any):
