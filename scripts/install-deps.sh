@@ -2,9 +2,9 @@
 # Installs, from Debian's packages, what this project needs and the machine
 # lacks: the compiler and CMake; GoogleTest and Google Benchmark for the tests
 # and benchmarks; CLI11, libcsv, gnuplot and a font for the command-line tool;
-# R with MASS, and NumPy, statsmodels and Dask for Debian's Python, for the R
-# and Python front ends and the references they are tested against; clang with
-# libFuzzer and its sanitizer runtimes for the fuzz targets.
+# R with MASS, and NumPy, pandas, matplotlib, statsmodels and Dask for Debian's
+# Python, for the R and Python front ends and the references they are tested
+# against; clang with libFuzzer and its sanitizer runtimes for the fuzz targets.
 # Installs nothing when everything is there. Used by the README and .ci/run.
 set -euo pipefail
 
@@ -23,7 +23,7 @@ command -v Rscript >/dev/null 2>&1 || need+=(r-base-core)
 # MASS's data sets serve the R package's examples and tests.
 Rscript -e 'quit(status = !requireNamespace("MASS", quietly = TRUE))' >/dev/null 2>&1 || need+=(r-cran-mass)
 [ -x /usr/bin/python3 ] || need+=(python3)
-for module in numpy statsmodels dask distributed pip; do
+for module in numpy pandas matplotlib statsmodels dask distributed pip; do
   /usr/bin/python3 -c "import $module" >/dev/null 2>&1 || need+=("python3-$module")
 done
 command -v clang++ >/dev/null 2>&1 || need+=(clang)

@@ -1,9 +1,9 @@
 """Build backend of the lpfit wheel (PEP 517), on the standard library alone.
 
-The wheel holds the package and the estimator libraries Dorvane and Tremsal
-in ``lpfit/_libs``. The libraries are copied from the directory named by the
-environment variable ``LPFIT_LIBRARY_PATH`` or, without it, built with CMake
-from the source tree that holds this directory.
+The wheel holds the package and the fitting core (liblpcore.so, lpcore.dll
+on Windows) in ``lpfit/_libs``. The core is copied from the directory named by
+the environment variable ``LPFIT_LIBRARY_PATH`` or, without it, built with
+CMake (its target alone) from the source tree that holds this directory.
 """
 from __future__ import annotations
 
@@ -25,8 +25,7 @@ except ModuleNotFoundError:  # Python < 3.11
     import tomli as tomllib
 
 HERE = Path(__file__).resolve().parent.parent  # the python/ directory
-LIBRARIES = ("Dorvane", "Tremsal")
-SUFFIX = ".dll" if sys.platform == "win32" else ".so"
+CORE = "lpcore.dll" if sys.platform == "win32" else "liblpcore.so"
 
 
 def _project() -> dict:
@@ -59,18 +58,18 @@ def _dist_info() -> str:
 
 
 def _libraries(work: Path) -> Path:
-    """The directory that holds freshly built or given libraries."""
+    """The directory that holds a freshly built or the given core."""
     given = os.environ.get("LPFIT_LIBRARY_PATH")
     if given:
         return Path(given)
     source = HERE.parent
-    if not (source / "CMakeLists.txt").is_file() or not (source / "estimators").is_dir():
-        raise RuntimeError("lpfit: set LPFIT_LIBRARY_PATH to the directory of Dorvane and Tremsal, "
+    if not (source / "CMakeLists.txt").is_file() or not (source / "core").is_dir():
+        raise RuntimeError(f"lpfit: set LPFIT_LIBRARY_PATH to the directory of {CORE}, "
                            "or build from the project's source tree")
     build = work / "cmake"
     for cmd in (["cmake", "-S", str(source), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
                  "-DLP_TESTS=OFF", "-DLP_BENCH=OFF", "-DLP_CLI=OFF"],
-                ["cmake", "--build", str(build), "--target", *LIBRARIES, "--parallel", "2"]):
+                ["cmake", "--build", str(build), "--target", "lpcore", "--parallel", "2"]):
         done = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         if done.returncode != 0:
             raise RuntimeError(f"lpfit: {' '.join(cmd)} failed:\n{done.stdout}")
@@ -106,11 +105,10 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
             files[f.relative_to(HERE).as_posix()] = f.read_bytes()
     with tempfile.TemporaryDirectory() as work:
         libs = _libraries(Path(work))
-        for lib in LIBRARIES:
-            path = libs / (lib + SUFFIX)
-            if not path.is_file():
-                raise RuntimeError(f"lpfit: {path} is missing")
-            files[f"lpfit/_libs/{lib}{SUFFIX}"] = path.read_bytes()
+        path = libs / CORE
+        if not path.is_file():
+            raise RuntimeError(f"lpfit: {path} is missing")
+        files[f"lpfit/_libs/{CORE}"] = path.read_bytes()
     info = _dist_info()
     files[f"{info}/METADATA"] = _metadata().encode()
     files[f"{info}/WHEEL"] = (f"Wheel-Version: 1.0\nGenerator: lpfit-backend\nRoot-Is-Purelib: false\n"
@@ -122,7 +120,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         for k, v in files.items():
             entry = zipfile.ZipInfo(k, date_time=(2024, 1, 1, 0, 0, 0))
-            entry.external_attr = (0o755 if k.endswith(SUFFIX) else 0o644) << 16
+            entry.external_attr = (0o755 if k.endswith(CORE) else 0o644) << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             z.writestr(entry, v)
     return name

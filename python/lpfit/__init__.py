@@ -1,151 +1,137 @@
-"""Local polynomial regression with conditional variance and density.
-
-At every evaluation point a Gaussian-kernel weighted least-squares polynomial
-in the continuous regressors (centred at the point), with dummy regressors
-entered linearly, gives the regression function with its derivatives, on
-request the conditional variance function with its derivatives, and the
-kernel density of the continuous regressors, optionally split into cyclic
-groups. The estimators are the compiled libraries Dorvane and Tremsal, called
-through ctypes.
-
-Threads: ctypes releases the global interpreter lock during every call into
-the libraries, whose calls share nothing, so fits (or the blocks of one fit,
-``threads=N``) run in parallel on several cores.
+"""Local polynomial regression with conditional variance and density: at each
+evaluation point a Gaussian-kernel weighted polynomial in the continuous
+regressors, with dummies entered linearly, gives the regression function and
+its derivatives, the conditional variance function and the kernel density.
+Every fit is one call of the fitting core liblpcore through ctypes.
 """
 from __future__ import annotations
 
 from typing import Any, Optional
 
-from ._api import ArrayLike, Fit, FitWarning, _fit, rule_of_thumb
+from ._api import ArrayLike, Fit, FitWarning, fit as _fit
 
-__all__ = ["dorvane", "tremsal", "locparg", "locpa2g", "rule_of_thumb", "Fit", "FitWarning"]
-__version__ = "0.1.0"
+__all__ = ["dorvane", "tremsal", "locparg", "locpa2g", "Fit", "FitWarning"]
+__version__ = "0.2.0"
 
 _PARAMETERS = """
     Parameters
     ----------
-    x : array_like, mapping or data frame
-        Continuous regressors, one row per observation. Names come from a
-        mapping's keys or a data frame's columns; otherwise the regressors
-        are ``x`` (one) or ``x1``, ``x2``, ...  C- and Fortran-ordered
-        arrays are both accepted.
-    y : array_like
+    x : array_like, mapping, pandas DataFrame or Series
+        Continuous regressors, one row per observation, named after a
+        DataFrame's columns, a mapping's keys or a Series' name, else ``x``
+        (one) or ``x1``, ``x2``, ...
+    y : array_like or pandas Series
         The response, one value per observation.{lam}
-    dummies : array_like, mapping or data frame, optional
-        0/1 regressors entered after the continuous ones and not weighted by
-        the kernel; unnamed they are ``d`` or ``d1``, ``d2``, ...
-    bandwidth : float or array_like, optional
-        One positive bandwidth per continuous regressor (one value is
-        recycled). Default: :func:`rule_of_thumb`.
+    dummies : array_like, mapping or DataFrame, optional
+        0/1 regressors entered linearly after the continuous ones; unnamed
+        they are ``d`` or ``d1``, ``d2``, ...
+    bandwidth : float, array_like or str, optional
+        One bandwidth per continuous regressor (one is used for all), or a
+        selector: ``"rot"`` (the rule of thumb, the default), ``"cv"``
+        (least-squares cross-validation, minimised), ``"aicc"``, ``"plugin"``.
     cv : int or array_like, optional
-        Least-squares leave-one-out cross-validation instead of a given
-        bandwidth: a count of candidates (multiples 1/4 to 4 of the rule of
-        thumb on a geometric grid), a 1-d array of candidates (each recycled
-        over the regressors) or a 2-d array of whole candidate vectors. A
-        candidate whose fit fails at some observation scores ``inf``.
+        Cross-validation over candidates instead: a count K of multiples 1/4
+        to 4 of the rule of thumb, or a 2-d array of candidates, one row each
+        with one column per continuous regressor.
     deg : int
         Polynomial degree ({degrees}).
     vol : bool
-        Also estimate the conditional variance and its derivatives.
+        Also the conditional variance function and its derivatives.
     loo : bool
-        Leave-one-out fit at the observations; needs ``nr`` = n and no
-        ``at`` or ``grid``.
+        The leave-one-out fit at the observations.
     nr : int, optional
-        The intercept sums cover the first ``nr`` observations and the level,
-        slopes and dummy effects are scaled by n/``nr``; default n.
-    at : array_like, mapping or data frame, optional
-        Evaluation points, one column per continuous regressor (taken by name
-        from a mapping or data frame); a 1-d array is the points of one
-        regressor or one point of several. Default: the observations.
+        The intercept sums run over the first ``nr`` observations (default
+        n), levels and first-order outputs are scaled by n/``nr``.
+    at : array_like, mapping or DataFrame, optional
+        Evaluation points, one column per continuous regressor (by name from
+        a mapping or DataFrame; 1-d: the points of one regressor or one point
+        of several). Default: the observations.
     grid : int, optional
-        N evenly spaced points over the data range of each of one or two
-        continuous regressors (N per axis for two, the first running
-        fastest).
+        N evenly spaced points over the range of each of one or two
+        continuous regressors (the first running fastest).
     groups, phase : int, optional
-        Split the density into ``groups`` (at least 2) cyclic groups:
-        observation i (from 0) belongs to group (i + phase - 1) mod groups.
-    conf : float
-        Level of the pointwise confidence band (local linear fit of one
-        continuous regressor without dummies, with ``vol``): level -/+
-        z sqrt(var R(K) / (n h density)), R(K) = 1/(2 sqrt(pi)), the smoothing
-        bias ignored; NaN where var < 0.
+        Splits the density into ``groups`` cyclic groups; observation 0 is in
+        group ``phase`` (from 1, default 1).
+    ci, conf, se, seed : str, float, str, int, optional
+        Intervals ``"pointwise"``, ``"rbc"`` (robust bias-corrected) or
+        ``"uniform"`` (a simultaneous band) at level ``conf`` (0.95), adding
+        ``se_C``, ``lower_C``, ``upper_C`` for each output C; ``se`` the
+        variance of the standard errors (``"residual"``, ``"leverage"``,
+        ``"loo"``, ``"nn"``, ``"local"``), ``seed`` that of the band's draws.
+    missing : str
+        ``"raise"``: a missing (NaN, None, NA) or infinite value is an error
+        naming its column; ``"drop"``: such observations are left out and
+        listed in ``Fit.dropped``.
     threads : int
-        Threads that split the evaluation points (and the cross-validation
-        candidates); the results do not depend on it.
-    client : dask.distributed.Client, optional
-        Run the blocks of points (and the candidates) as tasks on this Dask
-        cluster; the results equal those of one local call bit for bit.
-    chunk : int, optional
-        Points per block; default: the points split evenly over the threads,
-        or into two blocks per Dask worker.
+        Threads of the fit, 0 for every core; the results do not depend on it.
+    client, chunk : dask.distributed.Client, int, optional
+        Runs the fit as tasks on this cluster, each one core call on a block
+        of ``chunk`` points (default: two blocks per worker) or of candidates;
+        the table equals the local fit's bit for bit.
 
     Returns
     -------
     Fit
-        The table of outputs by point, the same columns grouped, the
-        libraries' raw outputs and printed lines, and the bandwidths.
+        The table by point (a DataFrame where pandas is installed), the
+        bandwidth, the failed, refitted and dropped points, the core's texts.
 
     Raises
     ------
     ValueError
-        For a bad argument, named in the message, before any call.
+        For data or an option the core cannot serve, naming the column or option.
 
     Warns
     -----
     FitWarning
-        When a point's local moment matrix cannot be inverted reliably: its
-        fit is NaN and the other points are fitted as usual.
+        One per sentence of the core's warnings: the points whose local fit
+        is NaN (numbered from 0; the others are fitted as usual), a variance
+        with dummies, a selection at the edge of its candidates.
 """
-
-
-def _document(f, summary: str, degrees: str, lam: bool = False):
-    lam_doc = ("\n    lam : str or int\n        The continuous regressor of the cross terms, by name or 1-based"
-               " number.") if lam else ""
-    f.__doc__ = summary + "\n" + _PARAMETERS.format(lam=lam_doc, degrees=degrees)
-    return f
 
 
 def dorvane(x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
             deg: int = 1, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
-            grid: Optional[int] = None, groups: Optional[int] = None, phase: int = 1, conf: float = 0.95,
-            threads: int = 1, client: Any = None, chunk: Optional[int] = None) -> Fit:
-    return _fit("dorvane", x, y, dummies=dummies, bandwidth=bandwidth, cv=cv, deg=deg, vol=vol, loo=loo, nr=nr,
-                at=at, grid=grid, groups=groups, phase=phase, lam=None, conf=conf, threads=threads, client=client,
-                chunk=chunk)
+            grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
+            ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
+            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
+            chunk: Optional[int] = None) -> Fit:
+    return _fit("dorvane", **locals())
 
 
 def tremsal(x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
             deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
-            grid: Optional[int] = None, groups: Optional[int] = None, phase: int = 1, conf: float = 0.95,
-            threads: int = 1, client: Any = None, chunk: Optional[int] = None) -> Fit:
-    return _fit("tremsal", x, y, dummies=dummies, bandwidth=bandwidth, cv=cv, deg=deg, vol=vol, loo=loo, nr=nr,
-                at=at, grid=grid, groups=groups, phase=phase, lam=None, conf=conf, threads=threads, client=client,
-                chunk=chunk)
+            grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
+            ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
+            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
+            chunk: Optional[int] = None) -> Fit:
+    return _fit("tremsal", **locals())
 
 
-def locparg(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None,
-            cv: Any = None, deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None,
-            at: ArrayLike = None, grid: Optional[int] = None, groups: Optional[int] = None, phase: int = 1,
-            conf: float = 0.95, threads: int = 1, client: Any = None, chunk: Optional[int] = None) -> Fit:
-    return _fit("locparg", x, y, dummies=dummies, bandwidth=bandwidth, cv=cv, deg=deg, vol=vol, loo=loo, nr=nr,
-                at=at, grid=grid, groups=groups, phase=phase, lam=lam, conf=conf, threads=threads, client=client,
-                chunk=chunk)
+def locparg(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
+            deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
+            grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
+            ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
+            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
+            chunk: Optional[int] = None) -> Fit:
+    return _fit("locparg", **locals())
 
 
-def locpa2g(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None,
-            cv: Any = None, deg: int = 2, vol: bool = False, loo: bool = False, nr: Optional[int] = None,
-            at: ArrayLike = None, grid: Optional[int] = None, groups: Optional[int] = None, phase: int = 1,
-            conf: float = 0.95, threads: int = 1, client: Any = None, chunk: Optional[int] = None) -> Fit:
-    return _fit("locpa2g", x, y, dummies=dummies, bandwidth=bandwidth, cv=cv, deg=deg, vol=vol, loo=loo, nr=nr,
-                at=at, grid=grid, groups=groups, phase=phase, lam=lam, conf=conf, threads=threads, client=client,
-                chunk=chunk)
+def locpa2g(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, bandwidth: Any = None, cv: Any = None,
+            deg: int = 2, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
+            grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
+            ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
+            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
+            chunk: Optional[int] = None) -> Fit:
+    return _fit("locpa2g", **locals())
 
 
-_document(dorvane, "Local linear fit; with ``deg=2`` the squares of the continuous regressors join it.",
-          "1 or 2, default 1")
-_document(tremsal, "Local cubic fit without products of different regressors; ``deg`` 1 or 2 is the\n"
-          "    local linear or quadratic fit of :func:`dorvane`.", "1 to 3, default 3")
-_document(locparg, "Local quadratic fit widened by the products of regressor ``lam`` with the others,\n"
-          "    their squares times ``lam``, and ``lam`` squared times every regressor.", "3 only", lam=True)
-_document(locpa2g, "Local quadratic fit with the products of regressor ``lam`` with the other\n"
-          "    continuous regressors.", "2 only", lam=True)
+_LAM = "\n    lam : str or int\n        The continuous regressor of the cross terms, by name or number from 1."
+for _f, _summary, _degrees in (
+        (dorvane, "Local linear fit; with ``deg=2`` the squares of the continuous regressors join it.",
+         "1 or 2, default 1"),
+        (tremsal, "Local cubic fit without products of different regressors; ``deg`` 1 or 2 is the\n"
+                  "    local linear or quadratic fit of :func:`dorvane`.", "1 to 3, default 3"),
+        (locparg, "Local quadratic fit widened by the products of regressor ``lam`` with the others,\n"
+                  "    their squares times ``lam``, and ``lam`` squared times every regressor.", "3 only"),
+        (locpa2g, "Local quadratic fit with the products of regressor ``lam`` with the others.", "2 only")):
+    _f.__doc__ = _summary + "\n" + _PARAMETERS.format(lam=_LAM if _f in (locparg, locpa2g) else "", degrees=_degrees)

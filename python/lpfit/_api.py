@@ -1,526 +1,325 @@
-"""The four estimators: argument checking, the argument block, bandwidth
-choice, evaluation points, parallel and distributed execution, and the
-result object."""
+"""The estimators on the core: the data and options in the core's terms, the
+orchestration of a fit over a Dask cluster, and the result object."""
 from __future__ import annotations
 
+import csv
 import math
-import statistics
+import numbers
 import warnings
 from collections.abc import Mapping
-from concurrent.futures import ThreadPoolExecutor
-from dataclasses import dataclass, field, replace
-from typing import Any, Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
-from . import _bandwidth, _columns, _core, _native
+from . import _native
 
-ArrayLike = Any  # numpy arrays, sequences, mappings of name to column, data frames
+try:
+    import pandas as pd
+except ImportError:
+    pd = None
+
+ArrayLike = Any  # arrays, sequences, mappings of name to column, pandas Series and DataFrames
+TEXT_OPTIONS = ("ci", "se", "missing")
 
 
 class FitWarning(UserWarning):
-    """A point of the fit failed, or the library warned about the fit."""
+    """A sentence of the core's warnings about a fit, e.g. the points whose fit is NaN."""
 
 
-# ---- Arguments ------------------------------------------------------------
+# ---- Data and options --------------------------------------------------------
 
-def _matrix(v: ArrayLike, what: str, prefix: str) -> Tuple[Optional[np.ndarray], List[str]]:
-    """A float matrix, one row per observation, with column names taken from a
-    mapping or a data frame, else `prefix` or prefix1, prefix2, ..."""
-    if v is None:
-        return None, []
+def _frame(v: Any, kinds: Tuple[str, ...] = ("DataFrame", "Series")) -> bool:
+    return pd is not None and isinstance(v, tuple(getattr(pd, k) for k in kinds))
+
+
+def _numeric(c: Any, what: str, name: str) -> np.ndarray:
+    """A column as doubles; None and pandas' NA become NaN, for the core's
+    `missing` rule to judge."""
+    a = c if _frame(c) else np.asarray(c)
+    kind = a.dtype.kind
     try:
-        if isinstance(v, Mapping):
-            names = [str(k) for k in v]
-            cols = [np.asarray(v[k], dtype=float) for k in v]
-            if any(c.ndim != 1 for c in cols) or len({c.size for c in cols}) > 1:
-                raise ValueError(f"{what}: the columns of a mapping must be 1-d and of one length")
-            a = np.column_stack(cols) if cols else np.empty((0, 0))
-        elif hasattr(v, "columns") and not isinstance(v, np.ndarray):
-            names = [str(c) for c in v.columns]
-            a = np.asarray(v, dtype=float)
-        else:
-            a = np.asarray(v, dtype=float)
-            names = []
-    except (TypeError, ValueError) as e:
-        if str(e).startswith(what):
-            raise
-        raise ValueError(f"{what} must be numeric") from None
-    if a.ndim == 1:
-        a = a.reshape(-1, 1)
-    if a.ndim != 2:
-        raise ValueError(f"{what} must be 1-d or 2-d")
-    if not names:
-        names = [prefix] if a.shape[1] == 1 else [f"{prefix}{k + 1}" for k in range(a.shape[1])]
-    return a, names
-
-
-def _count(v: Any, what: str, lo: int) -> int:
-    if isinstance(v, (bool, np.bool_)) or not isinstance(v, (int, float, np.integer, np.floating)) \
-            or not math.isfinite(v) or v != int(v) or v < lo:
-        raise ValueError(f"{what} must be a whole number of at least {lo}")
-    return int(v)
-
-
-def _flag(v: Any, what: str) -> bool:
-    if not isinstance(v, (bool, np.bool_)):
-        raise ValueError(f"{what} must be True or False")
-    return bool(v)
-
-
-def _bandwidths(h: Any, pc: int, what: str = "bandwidth") -> np.ndarray:
-    """Positive finite bandwidths, one per continuous regressor (one value is
-    recycled)."""
-    try:
-        a = np.atleast_1d(np.asarray(h, dtype=float))
+        if kind not in "biufO" or kind == "O" and any(isinstance(e, (str, bytes)) for e in np.asarray(a, object).flat):
+            raise TypeError
+        if _frame(a):
+            a = np.where(a.isna(), np.nan, a.to_numpy(object)) if kind == "O" else a.to_numpy(float, na_value=np.nan)
+        a = np.asarray(a).astype(float)
     except (TypeError, ValueError):
-        a = np.empty(0)
-    if a.ndim != 1 or a.size not in (1, pc) or not np.all(np.isfinite(a)) or not np.all(a > 0):
-        raise ValueError(f"{what} must be one positive number or {pc} of them, one per continuous regressor")
-    return np.resize(a, pc)
+        raise ValueError(f"{what}: column '{name}' must be numeric") from None
+    if a.ndim != 1:
+        raise ValueError(f"{what}: column '{name}' must be one-dimensional")
+    return np.ascontiguousarray(a)
 
 
-def _points(at: ArrayLike, xn: List[str]) -> np.ndarray:
-    pc = len(xn)
-    if isinstance(at, Mapping) or (hasattr(at, "columns") and not isinstance(at, np.ndarray)):
-        t, names = _matrix(at, "at", "x")
-        if all(k in names for k in xn):
-            t = t[:, [names.index(k) for k in xn]]
+def _columns(v: ArrayLike, what: str, prefix: str) -> List[Tuple[str, np.ndarray]]:
+    """Named columns: a Series' name, a DataFrame's or mapping's keys, else
+    `prefix` for one column and prefix1, prefix2, ... for several."""
+    if v is None:
+        return []
+    if _frame(v, ("Series",)):
+        items = [(prefix if v.name is None else v.name, v)]
+    elif isinstance(v, Mapping) or _frame(v):
+        items = [(k, v[k]) for k in v]
     else:
-        if np.ndim(at) == 0:
-            at = [at]
-        t, _ = _matrix(at, "at", "x")
-        # A 1-d array is the points of one regressor, or one point of several.
-        if np.ndim(at) == 1 and pc > 1:
-            if t.shape[0] != pc:
-                raise ValueError("at must have one column per continuous regressor")
-            t = t.reshape(1, pc)
-    if t.shape[1] != pc:
-        raise ValueError(f"at has {t.shape[1]} columns but there are {pc} continuous regressors")
-    if not np.all(np.isfinite(t)):
-        raise ValueError("at has missing or infinite values")
-    return np.ascontiguousarray(t)
+        a = np.atleast_1d(np.asarray(v))
+        if a.ndim > 2:
+            raise ValueError(f"{what} must be one- or two-dimensional")
+        a = a.reshape(a.shape[0], -1) if a.size else a.reshape(0, 0)
+        items = [(prefix if a.shape[1] == 1 else f"{prefix}{k + 1}", a[:, k]) for k in range(a.shape[1])]
+    return [(str(k), _numeric(c, what, str(k))) for k, c in items]
 
 
-def _grid(X: np.ndarray, grid: Any) -> np.ndarray:
-    """N evenly spaced points over the range of each of one or two continuous
-    regressors; for two the first one runs fastest."""
-    N = _count(grid, "grid", 2)
-    if X.shape[1] > 2:
-        raise ValueError(f"grid serves one or two continuous regressors; give at for {X.shape[1]}")
-    axes = []
-    for k in range(X.shape[1]):
-        lo, hi = X[:, k].min(), X[:, k].max()
-        axes.append(np.append(lo + (hi - lo) * np.arange(N - 1) / (N - 1), hi))
-    mesh = np.meshgrid(*axes, indexing="ij")
-    return np.column_stack([g.ravel(order="F") for g in mesh])
+def _points(v: ArrayLike, xn: List[str], what: str) -> np.ndarray:
+    """Rows of len(xn) coordinates, column-major: from a mapping or DataFrame
+    by the regressors' names, else a 2-d array (or 1-d: the points of one
+    regressor, or one point of several)."""
+    if isinstance(v, Mapping) or _frame(v, ("DataFrame",)):
+        absent = [k for k in xn if k not in v]
+        if absent:
+            raise ValueError(f"{what}: no column '{absent[0]}'; give one per continuous regressor ({', '.join(xn)})")
+        return np.concatenate([_numeric(v[k], what, k) for k in xn])
+    try:
+        a = np.atleast_1d(np.asarray(v, dtype=float))
+    except (TypeError, ValueError):
+        raise ValueError(f"{what} must be numeric") from None
+    a = a.reshape((-1, 1) if len(xn) == 1 else (1, -1)) if a.ndim == 1 else a
+    if a.ndim != 2 or a.shape[1] != len(xn):
+        raise ValueError(f"{what} needs one column per continuous regressor ({', '.join(xn)}), not {a.shape[-1]}")
+    return a.ravel(order="F")
 
 
-def rule_of_thumb(x: ArrayLike, deg: int = 1) -> np.ndarray:
-    """Normal-reference bandwidths, one per continuous regressor.
+def _options(xn: List[str], bandwidth: Any, cv: Any, at: Any, kw: Dict[str, Any]) -> Dict[str, Any]:
+    """The core's options, each with its own type: ints, doubles, texts."""
+    opts: Dict[str, Any] = {}
+    for k, v in ((k, v) for k, v in kw.items() if v is not None):
+        if not (isinstance(v, str) if k in TEXT_OPTIONS else isinstance(v, (str, numbers.Integral)) if k == "lam"
+                else isinstance(v, (numbers.Real, np.bool_))):
+            raise ValueError(f"{k} must be {'a text' if k in TEXT_OPTIONS else 'a number'}, not {v!r}")
+        opts[k] = int(v) if isinstance(v, (bool, np.bool_)) else v
+    try:
+        if bandwidth is not None:
+            opts["bandwidth"] = bandwidth if isinstance(bandwidth, str) else np.asarray(bandwidth, float).ravel()
+    except (TypeError, ValueError):
+        raise ValueError("bandwidth must be numbers or one of 'rot', 'cv', 'aicc', 'plugin'") from None
+    if isinstance(cv, str) or cv is not None and not np.ndim(cv) and not isinstance(cv, numbers.Real):
+        raise ValueError(f"cv must be a count of candidates or an array of them, not {cv!r}")
+    if cv is not None:
+        opts.update({"cv_grid": _points(cv, xn, "cv")} if np.ndim(cv) else {"cv": cv})
+    if at is not None:
+        opts["at"] = _points(at, xn, "at")
+    return opts
 
-    With q continuous regressors, c s n^(-1/(q + 4)) for ``deg`` 1 and
-    c s n^(-1/(q + 8)) for ``deg`` 2 and 3, where c = (4/(q + 2))^(1/(q + 4))
-    and s is the regressor's sample standard deviation (Silverman's
-    1.06 s n^(-1/5) for one regressor and ``deg`` 1).
-    """
-    X, names = _matrix(x, "x", "x")
-    if X.shape[0] < 2 or not np.all(np.isfinite(X)):
-        raise ValueError("x needs at least two finite observations per regressor")
-    s = _bandwidth.spread(X)
-    if not np.all(s > 0):
-        bad = [names[k] for k in np.flatnonzero(~(s > 0))]
-        raise ValueError(f"a continuous regressor is constant: {', '.join(bad)}")
-    return _bandwidth.rule_of_thumb_matrix(X, deg)
+
+def _chosen(opts: Dict[str, Any], values: Dict[str, np.ndarray]) -> Dict[str, Any]:
+    """Options that give the bandwidth again unselected: the candidates and scores, or the numbers chosen."""
+    o = {k: v for k, v in opts.items() if k not in ("cv", "cv_grid", "cv_scores", "task", "from", "to")}
+    if "cv" in opts or "cv_grid" in opts:
+        o.update(cv_grid=values["selection_h"], cv_scores=values["selection_score"])
+    elif isinstance(opts.get("bandwidth"), str) and opts["bandwidth"] != "rot":
+        o["bandwidth"] = values["bandwidth"]
+    return o
 
 
-# ---- The result -----------------------------------------------------------
+def _warn(raw: Dict[str, Any], said: str = "") -> Dict[str, Any]:
+    for sentence in raw["texts"]["warnings"].splitlines():
+        if sentence not in said.splitlines():
+            warnings.warn(sentence, FitWarning, stacklevel=4)
+    return raw
 
-_TITLES = {"dorvane": "local linear", "tremsal": "local cubic",
-           "locparg": "local quadratic with third-order terms", "locpa2g": "local quadratic with cross products"}
 
-@dataclass(repr=False)
+# ---- Dask ------------------------------------------------------------------
+
+def _blocks(m: int, size: Optional[int], workers: int) -> List[Tuple[int, int]]:
+    k = max(1, min(m, math.ceil(m / size) if size else 2 * workers))
+    return [(round(m * i / k), round(m * (i + 1) / k)) for i in range(k)]
+
+
+def _distributed(client: Any, chunk: Optional[int], estimator: str, data: list, opts: Dict[str, Any]) -> Dict[str, Any]:
+    """The fit as tasks on a Dask cluster, each one core call: the scores of
+    blocks of given candidates, then the selection with no points (to = 0),
+    which also tells how many points there are, then blocks of points with
+    the selection's result. The table is the local fit's, bit for bit."""
+    workers = max(1, len(client.scheduler_info().get("workers", {})))
+    shared = client.scatter([data], broadcast=True, hash=False)[0]
+    pc = sum(1 for _, _, dummy in data[1:] if not dummy)
+
+    def tasks(changes):
+        return client.gather([client.submit(_native.run, estimator, shared, dict(opts, **c), pure=False)
+                              for c in changes])
+
+    if "cv_grid" in opts:
+        g = opts["cv_grid"].reshape((-1, pc), order="F")
+        scores = tasks([dict(cv_grid=g[a:b].ravel(order="F"), task="score") for a, b in _blocks(len(g), None, workers)])
+        opts = dict(opts, cv_scores=np.concatenate([s["values"]["score"] for s in scores]))
+    first = tasks([dict(to=0)])[0]
+    opts = _chosen(opts, first["values"])
+    n = len(data[0][1]) - len(first["points"]["dropped"])
+    m = len(opts["at"]) // pc if "at" in opts else int(opts["grid"]) ** pc if "grid" in opts else n
+    parts = tasks([{"from": a, "to": b} for a, b in _blocks(m, chunk, workers)])
+
+    # One fit of the blocks: their rows, points and lines in order.
+    texts = dict(first["texts"], summary="")
+    texts["header"] = texts["header"].replace(", 0 evaluation points", f", {m} evaluation point" + "s" * (m != 1), 1)
+    for k in ("warnings", "notes", "messages", "library"):
+        lines = [line for p in [first] + parts for line in p["texts"][k].splitlines(True)]
+        texts[k] = "".join(dict.fromkeys(lines) if k in ("warnings", "notes") else lines)
+    points = {k: sum((p["points"][k] for p in parts), []) for k in ("failed", "refitted")}
+    return dict(first, names=parts[0]["names"], texts=texts, points=dict(first["points"], **points),
+                columns=[np.concatenate(c) for c in zip(*(p["columns"] for p in parts))])
+
+
+def fit(estimator: str, x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike, bandwidth: Any, cv: Any, at: ArrayLike,
+        client: Any, chunk: Optional[int], **kw: Any) -> "Fit":
+    ys, xs, ds = _columns(y, "y", "y"), _columns(x, "x", "x"), _columns(dummies, "dummies", "d")
+    if len(ys) != 1:
+        raise ValueError(f"y must be one column, not {len(ys)}")
+    data = [(ys[0][0], ys[0][1], 0)] + [(k, v, 0) for k, v in xs] + [(k, v, 1) for k, v in ds]
+    opts = _options([k for k, _ in xs], bandwidth, cv, at, kw)
+    raw = _native.run(estimator, data, opts) if client is None else _distributed(client, chunk, estimator, data, opts)
+    return Fit(estimator, data, opts, _warn(raw), x.index if _frame(x) else y.index if _frame(y) else None)
+
+
+# ---- The result --------------------------------------------------------------
+
 class Fit:
     """The result of a fit.
 
     Attributes
     ----------
-    table : dict of str to ndarray
-        One entry per column of the flat table, in order: the coordinates of
-        the points, then ``level``, ``d1_A``, ``effect_D``, ``d2_A``,
-        ``d3_A``, ``d2_A_L``, ``c3_A_B_C``; with ``vol`` ``var``,
-        ``var_d1_A``, ``var_effect_D``, ``var_d2_A`` and ``y2_...``; then
-        ``density``, ``density_g1``... and ``ci_lower``, ``ci_upper``.
-    level, var, density : ndarray
-        The regression function, the conditional variance (``vol``) and the
-        kernel density at each point.
-    d1, effect, d2, d3, cross, c3, var_d1, var_effect, var_d2, y2, density_groups, ci : ndarray or None
-        The other columns grouped, one row per point; ``labels[group]`` names
-        their columns (regressors, or their combinations).
-    mh, sh, fh : ndarray
-        The libraries' own outputs, one row per point.
-    messages : list of str
-        What the libraries printed during the fit.
-    failed, skipped : list of int
-        Points (from 0) that failed the conditioning test, and leave-one-out
-        points not computed after one.
-    bandwidth : ndarray
-        The bandwidths used; ``cv`` holds the candidates and their scores when
-        they were cross-validated.
+    table : pandas.DataFrame, or dict of str to ndarray without pandas
+        A row per evaluation point, the core's columns (the coordinates,
+        ``level``, ``d1_A``, ..., ``var``, ..., ``density``, ..., ``se_C``,
+        ``lower_C``, ``upper_C``), each also an attribute (``fit.level``).
+    bandwidth, method, selection : ndarray, str, dict
+        The bandwidths, how they were chosen, those scored (``h``) and their
+        ``score``.
+    failed, refitted, dropped : list of int
+        Points (from 0) whose fit is NaN, points solved again by a method
+        that stays accurate, observations left out for a missing value.
+    header, notes, messages, library : str or list of str
+        The core's texts: the lines above the table, its notes, a line per
+        kind of library message, every line the library wrote.
     """
 
-    estimator: str
-    points: np.ndarray
-    table: Dict[str, np.ndarray]
-    labels: Dict[str, List[str]]
-    mh: np.ndarray
-    sh: Optional[np.ndarray]
-    fh: np.ndarray
-    messages: List[str]
-    failed: List[int]
-    skipped: List[int]
-    bandwidth: np.ndarray
-    cv: Optional[Dict[str, np.ndarray]]
-    x_names: List[str]
-    dummy_names: List[str]
-    n: int
-    deg: int
-    vol: bool
-    loo: bool
-    nr: int
-    groups: Optional[int]
-    phase: Optional[int]
-    lam: Optional[str]
-    conf: float
-    level: np.ndarray = field(repr=False, default=None)
-    d1: Optional[np.ndarray] = field(repr=False, default=None)
-    effect: Optional[np.ndarray] = field(repr=False, default=None)
-    d2: Optional[np.ndarray] = field(repr=False, default=None)
-    d3: Optional[np.ndarray] = field(repr=False, default=None)
-    cross: Optional[np.ndarray] = field(repr=False, default=None)
-    c3: Optional[np.ndarray] = field(repr=False, default=None)
-    var: Optional[np.ndarray] = field(repr=False, default=None)
-    var_d1: Optional[np.ndarray] = field(repr=False, default=None)
-    var_effect: Optional[np.ndarray] = field(repr=False, default=None)
-    var_d2: Optional[np.ndarray] = field(repr=False, default=None)
-    y2: Optional[np.ndarray] = field(repr=False, default=None)
-    density: np.ndarray = field(repr=False, default=None)
-    density_groups: Optional[np.ndarray] = field(repr=False, default=None)
-    ci: Optional[np.ndarray] = field(repr=False, default=None)
-    _data: Dict[str, Any] = field(repr=False, default_factory=dict)
+    def __init__(self, estimator: str, data: list, options: Dict[str, Any], raw: Dict[str, Any],
+                 index: Any = None) -> None:
+        self.estimator, self._data, self._options, self._raw, self._index = estimator, data, options, raw, index
+        self._cache: Dict[Any, Dict[str, Any]] = {}
+        t, v, p = raw["texts"], raw["values"], raw["points"]
+        self.columns: List[str] = raw["names"]
+        self.x_names = [k for k, _, dummy in data[1:] if not dummy]
+        self.bandwidth: np.ndarray = v.get("bandwidth")
+        self.method, self.header, self.messages, self.library = t["method"], t["header"], t["messages"], t["library"]
+        self.notes: List[str] = t["notes"].splitlines()
+        self.failed, self.refitted, self.dropped = p["failed"], p["refitted"], p["dropped"]
+        self.selection = {"h": v["selection_h"].reshape((-1, len(self.x_names)), order="F"),
+                          "score": v["selection_score"]} if len(v.get("selection_h", ())) else None
+
+    def __getattr__(self, name: str) -> np.ndarray:
+        raw = self.__dict__.get("_raw")
+        if raw is None or name not in raw["names"]:
+            raise AttributeError(f"'Fit' object has no attribute or column '{name}'")
+        return raw["columns"][raw["names"].index(name)]
+
+    def _table(self, raw: Dict[str, Any], prefixes: Tuple[str, ...] = ()):
+        cols = {k: c for k, c in zip(raw["names"], raw["columns"])
+                if not prefixes or k.startswith(prefixes) and k not in self.x_names}
+        at_obs = self._index is not None and raw is self._raw and not {"at", "grid"} & set(self._options)
+        return cols if pd is None else pd.DataFrame(cols, index=self._index.delete(self.dropped) if at_obs else None)
 
     @property
-    def columns(self) -> List[str]:
-        """Names of the flat table's columns, in order."""
-        return list(self.table)
+    def table(self):
+        return self._table(self._raw)
 
-    def predict(self, at: ArrayLike, type: str = "level", **options: Any) -> Union[np.ndarray, Dict[str, np.ndarray], "Fit"]:
-        """Fits again at the points `at` with the same data, bandwidths and
-        options (``threads``, ``client`` and ``chunk`` may be given anew).
+    def _again(self, **changes: Any) -> "Fit":
+        """The fit of the same data and bandwidth with other options, made once."""
+        key = tuple(sorted((k, v.tobytes() if isinstance(v, np.ndarray) else v) for k, v in changes.items()))
+        if key not in self._cache:
+            opts = dict({k: v for k, v in _chosen(self._options, self._raw["values"]).items()
+                         if not (k in ("at", "grid", "loo") and "at" in changes)}, **changes)
+            raw = _warn(_native.run(self.estimator, self._data, opts), self._raw["texts"]["warnings"])
+            self._cache[key] = Fit(self.estimator, self._data, opts, raw)
+        return self._cache[key]
 
-        `type` is ``"level"`` for the regression function at the points,
-        ``"table"`` for the whole table, or ``"fit"`` for the new `Fit`.
-        """
+    def predict(self, at: ArrayLike, type: str = "level"):
+        """Fits again at the points `at` (rows, or columns named after the continuous regressors) with
+        the same data, bandwidth and options: the level (``type="level"``), table or Fit there."""
         if type not in ("level", "table", "fit"):
-            raise ValueError('type must be "level", "table" or "fit"')
-        d = self._data
-        fit = _fit(self.estimator, d["x"], d["y"], dummies=d["dummies"], bandwidth=self.bandwidth, cv=None,
-                   deg=self.deg, vol=self.vol, loo=False, nr=self.nr, at=at, grid=None, groups=self.groups,
-                   phase=self.phase or 1, lam=self.lam, conf=self.conf, **options)
-        fit.cv = self.cv
-        return fit.level if type == "level" else fit.table if type == "table" else fit
+            raise ValueError(f"type '{type}' is none of 'level', 'table', 'fit'")
+        new = self._again(at=_points(at, self.x_names, "at"))
+        return new.level if type == "level" else new.table if type == "table" else new
+
+    def _observed(self, name: str):
+        v = self._again(fitted=1)._raw["values"][name]
+        return v if self._index is None else pd.Series(v, index=self._index.delete(self.dropped), name=name)
+
+    def fitted(self):
+        """The fit at the observations (level plus dummy effects), made when first asked for."""
+        return self._observed("fitted")
+
+    def residuals(self):
+        """The response less :meth:`fitted`."""
+        return self._observed("residuals")
+
+    def summary(self) -> str:
+        """The core's summary: header, observations used and dropped, R-squared, failed and refitted points."""
+        return self._again(fitted=1)._raw["texts"]["summary"]
+
+    def confint(self, kind: str = "rbc", conf: Optional[float] = None):
+        """The ``lower_`` and ``upper_`` columns of the fit again with ``ci = kind`` (``"pointwise"``,
+        ``"rbc"``, ``"uniform"``) at level `conf` (default: the fit's)."""
+        return self._table(self._again(ci=kind, **({} if conf is None else {"conf": conf}))._raw, ("lower_", "upper_"))
+
+    @property
+    def se(self):
+        """The ``se_`` columns: this fit's, or a fit's with pointwise intervals."""
+        fit = self if any(k.startswith("se_") for k in self.columns) else self._again(ci="pointwise")
+        return self._table(fit._raw, ("se_",))
+
+    def plot(self, path: Optional[str] = None):
+        """Draws the fit again at 201 points over the range of the points, over the data, with the
+        interval when intervals were asked for, the level -/+ 2 conditional sd with ``vol`` and the
+        density below, into `path` when given. Needs matplotlib; returns its Figure."""
+        try:
+            import matplotlib.pyplot as plt
+        except ImportError:
+            raise ImportError("Fit.plot needs matplotlib (Debian: python3-matplotlib)") from None
+        if len(self.x_names) != 1:
+            raise ValueError(f"plot draws a fit in one continuous regressor, not {len(self.x_names)}")
+        (yname, y, _), (xname, x, _) = self._data[0], self._data[1]
+        t = self.__getattr__(xname) if np.ptp(self.__getattr__(xname)) > 0 else x  # the column, whatever its name
+        g = np.linspace(np.nanmin(t), np.nanmax(t), 201)
+        f = self._again(at=g)
+        fig, (top, low) = plt.subplots(2, 1, sharex=True, figsize=(7, 6), gridspec_kw={"height_ratios": [3, 1]})
+        top.scatter(x, y, s=5, color="0.7", label="data")
+        top.plot(g, f.level, color="C0", label="level")
+        band = next((b for b in (("lower_level", "upper_level"), ("ci_lower", "ci_upper")) if b[0] in f.columns), None)
+        if band:
+            top.fill_between(g, getattr(f, band[0]), getattr(f, band[1]), color="C0", alpha=0.25, label="interval")
+        if "var" in f.columns:
+            sd = np.sqrt(np.where(f.var >= 0, f.var, np.nan))
+            top.plot(g, f.level - 2 * sd, "C1--", g, f.level + 2 * sd, "C1--")
+            top.lines[-1].set_label("level -/+ 2 conditional sd")
+        for k in (c for c in f.columns if c.startswith("density")):
+            low.plot(g, getattr(f, k), **({"color": "k"} if k == "density" else {"lw": 0.7}), label=k)
+        top.set_ylabel(yname)
+        top.legend(fontsize="small")
+        low.set(xlabel=xname, ylabel="density")
+        if path is not None:
+            fig.savefig(path)
+        return fig
 
     def write_csv(self, path: str) -> None:
-        """Writes the table with a header line and every number as %.17g, which
-        reads back to the same double."""
-        with open(path, "w") as f:
-            f.write(",".join(self.table) + "\n")
-            cols = list(self.table.values())
-            for j in range(self.points.shape[0]):
-                f.write(",".join("%.17g" % c[j] for c in cols) + "\n")
+        """Writes the table with a header line, every number as %.17g (which reads back the same)."""
+        with open(path, "w", newline="") as f:
+            w = csv.writer(f, lineterminator="\n")
+            w.writerow(self.columns)
+            w.writerows(["%.17g" % v for v in row] for row in zip(*self._raw["columns"]))
 
     def __str__(self) -> str:
-        m = self.points.shape[0]
-        bw = ", ".join(f"{a} = {h:.4g}" for a, h in zip(self.x_names, self.bandwidth))
-        title = _TITLES[self.estimator]
-        if self.estimator in ("dorvane", "tremsal") and self.deg != 3:
-            title = "local linear" if self.deg == 1 else "local quadratic"
-        lines = [f"{self.estimator}: {title} fit, n = {self.n}, {m} evaluation point"
-                 f"{'' if m == 1 else 's'}{' (leave-one-out)' if self.loo else ''}",
-                 f"bandwidth: {bw}" + (f" (cross-validated over {len(self.cv['score'])} candidates)"
-                                       if self.cv else "")]
-        if self.failed:
-            lines.append("failed points (NaN): " + " ".join(map(str, self.failed)))
-        names = self.columns
-        shown = min(m, 6)
-        cells = [[f"{self.table[c][j]:.4g}" for c in names] for j in range(shown)]
-        w = [max([len(c)] + [len(r[k]) for r in cells]) for k, c in enumerate(names)]
-        lines.append(" ".join(c.rjust(w[k]) for k, c in enumerate(names)))
-        lines += [" ".join(v.rjust(w[k]) for k, v in enumerate(r)) for r in cells]
-        if m > shown:
-            lines.append(f"... {m - shown} more rows")
-        return "\n".join(lines)
+        m = len(self._raw["columns"][0]) if self.columns else 0
+        cells = [self.columns] + [["%.4g" % c[j] for c in self._raw["columns"]] for j in range(min(m, 6))]
+        w = [max(len(r[k]) for r in cells) for k in range(len(self.columns))]
+        rows = [" ".join(v.rjust(w[k]) for k, v in enumerate(r)) for r in cells]
+        return self.header + "\n".join(rows + ([f"... {m - 6} more rows"] if m > 6 else []))
 
     __repr__ = __str__
-
-
-def _result(estimator: str, b: _core.Block, r: _core.Run, messages: List[str], t: np.ndarray, X: np.ndarray,
-            D: Optional[np.ndarray], y: np.ndarray, xn: List[str], dn: List[str], h: np.ndarray, loo: bool,
-            conf: float, scores: Optional[Dict[str, np.ndarray]]) -> Fit:
-    cols = _columns.columns(estimator, b.deg, xn, dn, b.lam)
-    table: Dict[str, np.ndarray] = {a: t[:, k].copy() for k, a in enumerate(xn)}
-    table.update({c.mh: r.mh[:, k] for k, c in enumerate(cols)})
-    if b.vol:
-        table.update({c.sh: r.sh[:, k] for k, c in enumerate(cols)})
-    table["density"] = r.fh[:, 0]
-    for g in range(1, b.width):
-        table[f"density_g{g}"] = r.fh[:, g]
-
-    grouped: Dict[str, Any] = {"level": r.mh[:, 0], "density": r.fh[:, 0]}
-    labels: Dict[str, List[str]] = {}
-    for g in ("d1", "effect", "d2", "d3", "cross", "c3"):
-        k = [i for i, c in enumerate(cols) if c.group == g]
-        if k:
-            grouped[g] = r.mh[:, k]
-            labels[g] = [cols[i].label for i in k]
-    if b.vol:
-        grouped["var"] = r.sh[:, 0]
-        for g in ("var_d1", "var_effect", "var_d2", "y2"):
-            k = [i for i, c in enumerate(cols) if c.sgroup == g]
-            if k:
-                grouped[g] = r.sh[:, k]
-                labels[g] = [cols[i].slabel for i in k]
-    if b.K >= 2:
-        grouped["density_groups"] = r.fh[:, 1:]
-        labels["density_groups"] = [f"g{g}" for g in range(1, b.K + 1)]
-
-    # Pointwise asymptotic band of the local linear fit with one continuous
-    # regressor and no dummies: level -/+ z sqrt(var R(K) / (n h f)),
-    # R(K) = 1/(2 sqrt(pi)) for the Gaussian kernel; the smoothing bias is
-    # ignored, so it covers E[level], and it is NaN where var < 0.
-    if estimator == "dorvane" and b.deg == 1 and b.pc == 1 and b.q == 0 and b.vol:
-        z = -statistics.NormalDist().inv_cdf((1 - conf) / 2)
-        v, f = r.sh[:, 0], r.fh[:, 0]
-        half = np.full(v.shape, np.nan)
-        ok = v >= 0
-        half[ok] = z * np.sqrt(v[ok] * (1.0 / (2.0 * math.sqrt(math.pi))) / (b.n * h[0] * f[ok]))
-        ci = np.column_stack([r.mh[:, 0] - half, r.mh[:, 0] + half])
-        table["ci_lower"], table["ci_upper"] = ci[:, 0], ci[:, 1]
-        grouped["ci"] = ci
-        labels["ci"] = ["ci_lower", "ci_upper"]
-
-    return Fit(estimator=estimator, points=t, table=table, labels=labels, mh=r.mh, sh=r.sh, fh=r.fh,
-               messages=messages, failed=r.failed, skipped=r.skipped, bandwidth=h, cv=scores, x_names=xn,
-               dummy_names=dn, n=b.n, deg=b.deg, vol=b.vol, loo=loo, nr=b.nr,
-               groups=b.K if b.K >= 2 else None, phase=b.phase if b.K >= 2 else None,
-               lam=xn[b.lam - 1] if b.lam else None, conf=conf,
-               _data={"x": dict(zip(xn, X.T)), "dummies": None if D is None else dict(zip(dn, D.T)), "y": y},
-               **grouped)
-
-
-# ---- Execution --------------------------------------------------------------
-
-def _task(b: _core.Block, t: np.ndarray, loo: bool) -> Tuple[_core.Run, List[str]]:
-    """One block of points on a worker, with what the library printed there."""
-    with _native.Capture() as cap:
-        r = _core.run(b, t, loo)
-    return r, cap.lines
-
-
-def _score_task(b: _core.Block, h: np.ndarray) -> float:
-    with _native.Capture():
-        return _bandwidth.score(b, h)
-
-
-def _split(m: int, pieces: int) -> List[slice]:
-    """Contiguous slices of about m / pieces points."""
-    pieces = max(1, min(pieces, m))
-    bounds = np.linspace(0, m, pieces + 1).round().astype(int)
-    return [slice(a, c) for a, c in zip(bounds[:-1], bounds[1:])]
-
-
-def _assemble(b: _core.Block, parts: List[Tuple[slice, _core.Run]], m: int) -> _core.Run:
-    r = _core.Run(mh=np.empty((m, b.B)), sh=np.empty((m, b.B)) if b.vol else None, fh=np.empty((m, b.width)),
-                  failed=[], skipped=[])
-    for s, part in parts:
-        r.mh[s] = part.mh
-        if b.vol:
-            r.sh[s] = part.sh
-        r.fh[s] = part.fh
-        r.failed += [s.start + i for i in part.failed]
-        r.skipped += [s.start + i for i in part.skipped]
-    return r
-
-
-def _workers(client: Any) -> int:
-    return max(1, len(client.scheduler_info().get("workers", {})))
-
-
-def _execute(b: _core.Block, t: np.ndarray, loo: bool, threads: int, client: Any,
-             chunk: Optional[int]) -> Tuple[_core.Run, List[str]]:
-    """Fits all points, split into contiguous blocks over threads or over the
-    workers of a Dask client; leave-one-out fits stay one block, because a
-    call matches point j with observation j."""
-    m = t.shape[0]
-    if client is not None:
-        pieces = 1 if loo else math.ceil(m / chunk) if chunk else 2 * _workers(client)
-        slices = _split(m, pieces)
-        shared = client.scatter(b, broadcast=True, hash=False)
-        futures = client.map(_task, [shared] * len(slices), [t[s] for s in slices], [loo] * len(slices), pure=False)
-        results = client.gather(futures)
-        messages = [line for _, lines in results for line in lines]
-        return _assemble(b, [(s, r) for s, (r, _) in zip(slices, results)], m), messages
-    pieces = 1 if loo else math.ceil(m / chunk) if chunk else threads
-    slices = _split(m, pieces)
-    with _native.Capture() as cap:
-        if len(slices) > 1 and threads > 1:
-            with ThreadPoolExecutor(threads) as pool:
-                runs = list(pool.map(lambda s: _core.run(b, t[s], loo), slices))
-        else:
-            runs = [_core.run(b, t[s], loo) for s in slices]
-    return _assemble(b, list(zip(slices, runs)), m), cap.lines
-
-
-def _cross_validate(b: _core.Block, X: np.ndarray, cv: Any, threads: int,
-                    client: Any) -> Tuple[np.ndarray, Dict[str, np.ndarray]]:
-    cand = _bandwidth.candidates(cv, X, b.deg, lambda v, what: _bandwidths(v, b.pc, what))
-    if client is not None:
-        shared = client.scatter(b, broadcast=True, hash=False)
-        scores = client.gather(client.map(_score_task, [shared] * len(cand), list(cand), pure=False))
-    else:
-        with _native.Capture():
-            if threads > 1:
-                with ThreadPoolExecutor(threads) as pool:
-                    scores = list(pool.map(lambda h: _bandwidth.score(b, h), cand))
-            else:
-                scores = [_bandwidth.score(b, h) for h in cand]
-    scores = np.array(scores, dtype=float)
-    if not np.any(np.isfinite(scores)):
-        raise ValueError("cv: every candidate bandwidth fails the leave-one-out fit at some observation")
-    return cand[int(np.argmin(scores))], {"bandwidth": cand, "score": scores}
-
-
-def _where(t: np.ndarray, xn: List[str], i: int) -> str:
-    return f"{i} (" + ", ".join(f"{a} = {v:.6g}" for a, v in zip(xn, t[i])) + ")"
-
-
-def _warn(r: _core.Run, messages: List[str], t: np.ndarray, xn: List[str]) -> None:
-    f = r.failed
-    if f:
-        shown = ", ".join(_where(t, xn, i) for i in f[:5])
-        more = f" and {len(f) - 5} more" if len(f) > 5 else ""
-        what = "point" if len(f) == 1 else f"{len(f)} points:"
-        warnings.warn(f"the local moment matrix cannot be inverted reliably at {what} {shown}{more}; "
-                      f"{'its fit is' if len(f) == 1 else 'their fits are'} NaN", FitWarning, stacklevel=4)
-    if r.skipped:
-        warnings.warn(f"the leave-one-out fit stops at a failed point; points {r.skipped[0]} to "
-                      f"{r.skipped[-1]} are not computed", FitWarning, stacklevel=4)
-    if any(line.startswith("WARNING: The estimation of the") for line in messages):
-        warnings.warn("the conditional variance is not checked when the regressors include dummies",
-                      FitWarning, stacklevel=4)
-
-
-# ---- The estimators ---------------------------------------------------------
-
-_DEGREES = {"dorvane": (1, 2), "tremsal": (1, 2, 3), "locparg": (3,), "locpa2g": (2,)}
-
-
-def _fit(estimator: str, x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike, bandwidth: Any, cv: Any, deg: Any,
-         vol: Any, loo: Any, nr: Any, at: ArrayLike, grid: Any, groups: Any, phase: Any, lam: Any, conf: Any,
-         threads: Any = 1, client: Any = None, chunk: Any = None) -> Fit:
-    X, xn = _matrix(x, "x", "x")
-    D, dn = _matrix(dummies, "dummies", "d")
-    if X is None or X.shape[1] == 0:
-        raise ValueError("x must hold at least one continuous regressor")
-    try:
-        y = np.asarray(y, dtype=float)
-    except (TypeError, ValueError):
-        raise ValueError("y must be a numeric vector") from None
-    if y.ndim == 2 and 1 in y.shape:
-        y = y.ravel()
-    if y.ndim != 1:
-        raise ValueError("y must be a numeric vector")
-    n = y.size
-    if X.shape[0] != n:
-        raise ValueError(f"x has {X.shape[0]} rows but y has {n} values")
-    if not np.all(np.isfinite(X)):
-        raise ValueError(f"x has {int(np.sum(~np.isfinite(X)))} missing or infinite values")
-    if not np.all(np.isfinite(y)):
-        raise ValueError(f"y has {int(np.sum(~np.isfinite(y)))} missing or infinite values")
-    if D is not None:
-        if D.shape[0] != n:
-            raise ValueError(f"dummies has {D.shape[0]} rows but y has {n} values")
-        if not np.all((D == 0) | (D == 1)):
-            raise ValueError("dummies must hold only 0 and 1")
-    if len(set(xn + dn)) != len(xn + dn):
-        raise ValueError("regressor names must differ: " + ", ".join(xn + dn))
-    pc, q = len(xn), len(dn)
-
-    if isinstance(deg, (bool, np.bool_)) or deg not in _DEGREES[estimator]:
-        raise ValueError(f"{estimator}: deg must be " + " or ".join(map(str, _DEGREES[estimator])))
-    deg = int(deg)
-    vol = _flag(vol, "vol")
-    loo = _flag(loo, "loo")
-    lamk = 0
-    if lam is not None:
-        if isinstance(lam, str):
-            if lam not in xn:
-                raise ValueError(f'lam = "{lam}" is not one of the continuous regressors {", ".join(xn)}')
-            lamk = xn.index(lam) + 1
-        else:
-            if isinstance(lam, (bool, np.bool_)) or not isinstance(lam, (int, np.integer)) or not 1 <= lam <= pc:
-                raise ValueError(f"lam must be a continuous regressor's name or its number from 1 to {pc}")
-            lamk = int(lam)
-    nr = n if nr is None else _count(nr, "nr", 1)
-    if nr > n:
-        raise ValueError(f"nr = {nr} exceeds the {n} observations")
-    if loo and nr != n:
-        raise ValueError("loo needs nr = n: the leave-one-out fit is at the observations")
-    K = 0
-    if groups is not None:
-        K = _count(groups, "groups", 2)
-        phase = _count(phase, "phase", 1)
-    if isinstance(conf, (bool, np.bool_)) or not isinstance(conf, (int, float, np.integer, np.floating)) \
-            or not 0 < conf < 1:
-        raise ValueError("conf must lie strictly between 0 and 1")
-    threads = _count(threads, "threads", 1)
-    if chunk is not None:
-        chunk = _count(chunk, "chunk", 1)
-    B = _columns.width(estimator, deg, pc, q)
-    if n < B:
-        raise ValueError(f"{n} observations are too few for the {B} columns of the local design")
-
-    xall = np.asfortranarray(np.column_stack([X] + ([D] if D is not None else [])))
-    b = _core.Block(estimator=estimator, x=xall.ravel(order="F"), y=np.ascontiguousarray(y), n=n, pc=pc, q=q,
-                    nr=nr, h=np.empty(0), K=K, phase=phase if K else 0, B=B, deg=deg, vol=vol, lam=lamk)
-
-    # Bandwidths.
-    scores = None
-    if cv is not None:
-        if bandwidth is not None:
-            raise ValueError("give bandwidth or cv, not both")
-        if nr != n:
-            raise ValueError("cv needs nr = n: its scores come from leave-one-out fits")
-        h, scores = _cross_validate(b, X, cv, threads, client)
-    else:
-        h = rule_of_thumb(X, deg) if bandwidth is None else _bandwidths(bandwidth, pc)
-    b = replace(b, h=_bandwidth.with_count(h, q))
-
-    # Evaluation points.
-    if loo:
-        if at is not None or grid is not None:
-            raise ValueError("loo fits at the observations: leave at and grid out")
-        t = X
-    elif at is not None:
-        if grid is not None:
-            raise ValueError("give at or grid, not both")
-        t = _points(at, xn)
-    elif grid is not None:
-        t = _grid(X, grid)
-    else:
-        t = X
-    t = np.ascontiguousarray(t, dtype=float)
-
-    r, messages = _execute(b, t, loo, threads, client, chunk)
-    _warn(r, messages, t, xn)
-    return _result(estimator, b, r, messages, t, X, D, y, xn, dn, h, loo, float(conf), scores)

@@ -1,120 +1,122 @@
-"""Loading the estimator libraries and capturing what they print.
-
-The libraries are looked for in the directory named by the environment
-variable ``LPFIT_LIBRARY_PATH``, then in the package's own ``_libs`` folder
-(where ``pip install`` puts them), then in the ``build`` directory of the
-source tree that holds this package.
-"""
+"""The fitting core liblpcore through ctypes: one call runs one fit and hands
+back plain data (arrays, lists, texts), which pickles for Dask. The library is
+looked for in ``LPFIT_LIBRARY_PATH``, the package's ``_libs`` folder (where
+``pip install`` puts it) and the ``build`` directory beside ``python/``.
+ctypes releases the interpreter lock for the whole of ``lpc_run``."""
 from __future__ import annotations
 
-import ctypes
+import ctypes as C
 import os
+import signal
 import sys
-import tempfile
 import threading
 from pathlib import Path
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, List, Sequence, Tuple
 
-LIBRARIES = {"dorvane": "Dorvane", "tremsal": "Tremsal", "locparg": "Tremsal", "locpa2g": "Tremsal"}
-SUFFIX = ".dll" if sys.platform == "win32" else ".so"
+import numpy as np
 
+NAME = "lpcore.dll" if sys.platform == "win32" else "liblpcore.so"
+# The named arrays, point lists and texts a fit may hold.
+VALUES = ("bandwidth", "selection_h", "selection_score", "selection_start", "score", "curve_h", "curve_score",
+          "fitted", "residuals", "leverage", "r_squared", "residual_variance", "critical_value")
+POINTS = ("failed", "refitted", "dropped")
+TEXTS = ("title", "header", "method", "warnings", "notes", "messages", "library", "selection", "summary")
+PROGRESS = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_char_p, C.c_longlong, C.c_longlong)
+_P, _D, _S, _I = C.c_void_p, C.POINTER(C.c_double), C.c_char_p, C.c_int
+PROTOTYPES = {
+    "lpc_version": ([], _S), "lpc_spec_new": ([_S], _P), "lpc_spec_free": ([_P], None), "lpc_spec_message": ([_P], _S),
+    "lpc_set_response": ([_P, _S, _D, C.c_size_t], _I), "lpc_add_regressor": ([_P, _S, _D, C.c_size_t, _I], _I),
+    "lpc_set_int": ([_P, _S, C.c_longlong], _I), "lpc_set_double": ([_P, _S, C.c_double], _I),
+    "lpc_set_doubles": ([_P, _S, _D, C.c_size_t], _I), "lpc_set_text": ([_P, _S, _S], _I),
+    "lpc_run": ([_P, PROGRESS, _P, C.POINTER(_P)], _I), "lpc_fit_free": ([_P], None), "lpc_status": ([_P], _I),
+    "lpc_message": ([_P], _S), "lpc_rows": ([_P], C.c_size_t), "lpc_columns": ([_P], C.c_size_t),
+    "lpc_column_name": ([_P, C.c_size_t], _S), "lpc_values": ([_P, _S, C.POINTER(C.c_size_t)], _D),
+    "lpc_points": ([_P, _S, C.POINTER(C.c_size_t)], C.POINTER(C.c_longlong)), "lpc_text": ([_P, _S, _I], _S),
+}
 _lock = threading.Lock()
-_libc = ctypes.CDLL(None)
-_loaded: Dict[str, ctypes.CDLL] = {}
-_functions: Dict[str, Any] = {}
+_loaded: List[C.CDLL] = []
 
 
-def library_dirs() -> List[Path]:
-    """Directories searched for Dorvane and Tremsal, in order."""
-    here = Path(__file__).resolve().parent
-    dirs = []
-    env = os.environ.get("LPFIT_LIBRARY_PATH")
-    if env:
-        dirs.append(Path(env))
-    dirs.append(here / "_libs")
-    dirs.append(here.parent.parent / "build")
-    return dirs
-
-
-def _load(name: str) -> ctypes.CDLL:
-    for d in library_dirs():
-        path = d / (name + SUFFIX)
-        if path.is_file():
-            return ctypes.CDLL(str(path))
-    searched = ", ".join(str(d) for d in library_dirs())
-    raise OSError(f"cannot find {name}{SUFFIX} in {searched}; build the libraries with CMake "
-                  "or set LPFIT_LIBRARY_PATH to the directory that holds them")
-
-
-def export(estimator: str):
-    """The C function of `estimator`, with its prototype set.
-
-    ctypes releases the global interpreter lock for the whole call, so calls
-    from several threads run at the same time.
-    """
+def library() -> C.CDLL:
+    """The core, loaded once, with the prototype of every function set."""
     with _lock:
-        f = _functions.get(estimator)
-        if f is None:
-            lib_name = LIBRARIES[estimator]
-            lib = _loaded.get(lib_name)
-            if lib is None:
-                lib = _loaded[lib_name] = _load(lib_name)
-            f = getattr(lib, estimator)
-            f.argtypes = [ctypes.POINTER(ctypes.c_double)] * (16 if estimator in ("locparg", "locpa2g") else 15)
-            f.restype = ctypes.c_int
-            _functions[estimator] = f
-        return f
+        if not _loaded:
+            here, env = Path(__file__).resolve().parent, os.environ.get("LPFIT_LIBRARY_PATH")
+            dirs = ([Path(env)] if env else []) + [here / "_libs", here.parent.parent / "build"]
+            path = next((d / NAME for d in dirs if (d / NAME).is_file()), None)
+            if path is None:
+                raise OSError(f"cannot find {NAME} in {', '.join(map(str, dirs))}; build it with CMake "
+                              "or set LPFIT_LIBRARY_PATH to the directory that holds it")
+            _loaded.append(C.CDLL(str(path)))
+            for name, (args, res) in PROTOTYPES.items():
+                getattr(_loaded[0], name).argtypes, getattr(_loaded[0], name).restype = args, res
+        return _loaded[0]
 
 
-class Capture:
-    """Collects what is written to file descriptor 1 while it is open.
+def _doubles(v: Any):
+    v = np.ascontiguousarray(v, dtype=float)
+    return v.ctypes.data_as(_D), v.size
 
-    The libraries print with C stdio to the process's standard output. The
-    first open capture points descriptor 1 at a temporary file and the last
-    one to close gives it back; each capture reads the bytes written between
-    its opening and its closing, so captures open at the same time in other
-    threads also see each other's lines.
-    """
 
-    _depth = 0
-    _saved = -1
-    _file: Optional[tempfile.SpooledTemporaryFile] = None
+def _set(lib: C.CDLL, spec: int, name: str, v: Any) -> None:
+    """One option, passed with its type: ints, doubles bit for bit, texts."""
+    key = name.encode()
+    if isinstance(v, str):
+        lib.lpc_set_text(spec, key, v.encode())
+    elif isinstance(v, (bool, int, np.integer)):
+        lib.lpc_set_int(spec, key, int(v))
+    elif isinstance(v, (float, np.floating)):
+        lib.lpc_set_double(spec, key, float(v))
+    else:
+        lib.lpc_set_doubles(spec, key, *_doubles(v))
 
-    def __init__(self) -> None:
-        self.text = ""
-        self._start = 0
 
-    @staticmethod
-    def _flush() -> None:
-        sys.stdout.flush()
-        _libc.fflush(None)
+def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options: Dict[str, Any]) -> Dict[str, Any]:
+    """Runs the core on `columns` (the response, then the regressors with their dummy flag) and
+    `options`: the table and VALUES, POINTS and TEXTS (from 0), or ValueError with the core's message."""
+    lib = library()
+    spec, fit = lib.lpc_spec_new(estimator.encode()), C.c_void_p()
+    if not spec:
+        raise MemoryError("lpfit: out of memory")
+    try:
+        lib.lpc_set_response(spec, columns[0][0].encode(), *_doubles(columns[0][1]))
+        for name, x, dummy in columns[1:]:
+            lib.lpc_add_regressor(spec, name.encode(), *_doubles(x), int(dummy))
+        for name, v in options.items():
+            _set(lib, spec, name, v)
+        # Ctrl-C cancels the run: Python calls this handler as the progress function is entered.
+        flag, main = [False], threading.current_thread() is threading.main_thread()
+        old = signal.getsignal(signal.SIGINT) if main else None
+        if old is signal.default_int_handler:
+            signal.signal(signal.SIGINT, lambda *_: flag.__setitem__(0, True))
+        try:
+            status = lib.lpc_run(spec, PROGRESS(lambda *_: int(flag[0])), None, C.byref(fit))
+        finally:
+            if old is signal.default_int_handler:
+                signal.signal(signal.SIGINT, old)
+        if flag[0]:
+            raise KeyboardInterrupt
+        if status != 0:  # LPC_ENOMEM also when no fit could be made
+            message = lib.lpc_message(fit).decode()
+            raise (MemoryError if status == 3 else ValueError if status in (1, 2) else RuntimeError)(message)
+        return _read(lib, fit)
+    finally:
+        lib.lpc_fit_free(fit)
+        lib.lpc_spec_free(spec)
 
-    def __enter__(self) -> "Capture":
-        with _lock:
-            self._flush()
-            cls = type(self)
-            if cls._depth == 0:
-                cls._file = tempfile.TemporaryFile()
-                cls._saved = os.dup(1)
-                os.dup2(cls._file.fileno(), 1)
-            cls._depth += 1
-            self._start = os.lseek(cls._file.fileno(), 0, os.SEEK_END)
-        return self
 
-    def __exit__(self, *exc) -> None:
-        with _lock:
-            self._flush()
-            cls = type(self)
-            fd = cls._file.fileno()
-            end = os.lseek(fd, 0, os.SEEK_END)
-            self.text = os.pread(fd, end - self._start, self._start).decode("utf-8", "replace")
-            cls._depth -= 1
-            if cls._depth == 0:
-                os.dup2(cls._saved, 1)
-                os.close(cls._saved)
-                cls._file.close()
-                cls._file = None
+def _read(lib: C.CDLL, fit: C.c_void_p) -> Dict[str, Any]:
+    def array(name: str, points: bool = False):
+        n = C.c_size_t()
+        p = (lib.lpc_points if points else lib.lpc_values)(fit, name.encode(), C.byref(n))
+        return np.ctypeslib.as_array(p, (n.value,)).copy() if p else None
 
-    @property
-    def lines(self) -> List[str]:
-        return self.text.splitlines()
+    names = [lib.lpc_column_name(fit, k).decode() for k in range(lib.lpc_columns(fit))]
+    # A value named like a table column is that column: it is left out.
+    values = {k: array(k) for k in VALUES if k not in names}
+    points = {k: array(k, True) for k in POINTS}
+    return {"names": names, "columns": [array(k) if lib.lpc_rows(fit) else np.empty(0) for k in names],
+            "values": {k: v for k, v in values.items() if v is not None},
+            "points": {k: [] if v is None else v.tolist() for k, v in points.items()},
+            "texts": {k: lib.lpc_text(fit, k.encode(), 0).decode() for k in TEXTS}}
+

@@ -1,189 +1,231 @@
-"""The Python front end itself: argument checks, layouts and names, failed
-points, cross-validation and predict."""
+"""The Python front end itself: pandas in and out, names from the data,
+missing values, messages and warnings, failed points, the result's methods,
+and NumPy alone when pandas is absent."""
 from __future__ import annotations
 
+import csv
+import os
+import subprocess
+import sys
+import tempfile
 import unittest
 import warnings
+from pathlib import Path
 
 import numpy as np
 
 import lpfit
-from support import same_bits
+from support import boston, quiet, same_bits, same_table
+
+try:
+    import pandas as pd
+except ImportError:
+    pd = None
+try:
+    import matplotlib
+    matplotlib.use("Agg")
+except ImportError:
+    matplotlib = None
 
 RNG = np.random.default_rng(3)
 N = 80
 x = RNG.uniform(-1, 1, N)
 y = 1 + 2 * x + RNG.normal(0, 0.1, N)
+FAR = dict(bandwidth=0.05, at=[0.5, -40.0, 4.5, 90.0], vol=True)  # points 1 and 3 have no near observation
 
 
-def quiet(f, *args, **kw):
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", lpfit.FitWarning)
-        return f(*args, **kw)
+def record(f, *args, **kw):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        fit = f(*args, **kw)
+    return fit, [c for c in caught if issubclass(c.category, lpfit.FitWarning)]
 
 
-class Arguments(unittest.TestCase):
-    def test_bad_arguments_raise_before_any_call(self):
+@unittest.skipIf(pd is None, "pandas is not installed")
+class Pandas(unittest.TestCase):
+    df = boston() if pd is not None else None
+
+    def test_boston_data_frame_names_the_columns_and_keeps_its_index(self):
+        df = self.df.set_index(self.df.index + 1000)
+        fit = lpfit.dorvane(df[["lstat", "rm"]], df["medv"])
+        self.assertEqual(fit.columns, ["lstat", "rm", "level", "d1_lstat", "d1_rm", "density"])
+        self.assertIsInstance(fit.table, pd.DataFrame)
+        self.assertTrue(fit.table.index.equals(df.index))
+        self.assertTrue(str(fit).startswith("dorvane: local linear fit, n = 506, 506 evaluation points\n"))
+        arrays = lpfit.dorvane({"lstat": df["lstat"].to_numpy(), "rm": df["rm"].to_numpy()}, df["medv"].to_numpy())
+        same_table(self, fit.table, arrays.table, "DataFrame against arrays")
+
+    def test_series_dummies_and_fitted_values_on_the_data_index(self):
+        df = self.df
+        fit = lpfit.dorvane(df["lstat"], df["medv"], dummies=df["chas"] == 1, bandwidth=2.0)
+        self.assertEqual(fit.columns, ["lstat", "level", "d1_lstat", "effect_chas", "density"])
+        fitted, residuals = fit.fitted(), fit.residuals()
+        self.assertIsInstance(fitted, pd.Series)
+        self.assertTrue(fitted.index.equals(df.index))
+        # At the observations the fit is the level plus the dummy's effect.
+        same_bits(self, fitted, fit.table["level"] + fit.table["effect_chas"] * df["chas"], "fitted")
+        same_bits(self, residuals, df["medv"] - fitted, "residuals")
+        self.assertEqual(lpfit.dorvane(pd.Series(df["lstat"].to_numpy()), df["medv"]).columns[0], "x")
+
+    def test_missing_values_raise_naming_the_column_or_are_dropped_and_counted(self):
+        df = self.df[["lstat", "rm", "medv"]].astype(object)
+        df.loc[[2, 7], "rm"] = None
+        df.loc[9, "medv"] = pd.NA
+        with self.assertRaisesRegex(ValueError, "response 'medv' has 1 missing or infinite value"):
+            lpfit.dorvane(df[["lstat", "rm"]], df["medv"])
+        with self.assertRaisesRegex(ValueError, "regressor 'rm' has 2 missing or infinite values"):
+            lpfit.dorvane(df[["lstat", "rm"]], self.df["medv"])
+        fit = lpfit.dorvane(df[["lstat", "rm"]], df["medv"], missing="drop")
+        self.assertEqual(fit.dropped, [2, 7, 9])
+        self.assertEqual(len(fit.table), 503)
+        self.assertTrue(fit.table.index.equals(df.index.delete([2, 7, 9])))
+        self.assertIn("3 dropped for a missing value (2, 7 and 9)", fit.summary())
+        kept = self.df.drop(index=[2, 7, 9])
+        same_table(self, fit.table.reset_index(drop=True),
+                   lpfit.dorvane(kept[["lstat", "rm"]], kept["medv"]).table.reset_index(drop=True), "dropped")
+        self.assertEqual(len(fit.fitted()), 503)
+
+    def test_a_column_that_is_not_numeric_is_named(self):
+        df = self.df.assign(town="x")
+        for call, message in ((lambda: lpfit.dorvane(df[["lstat", "town"]], df["medv"]),
+                               "x: column 'town' must be numeric"),
+                              (lambda: lpfit.dorvane(df["lstat"], df["town"]), "y: column 'town' must be numeric"),
+                              (lambda: lpfit.dorvane(df["lstat"], df["medv"], dummies=df[["town"]]),
+                               "dummies: column 'town' must be numeric"),
+                              (lambda: lpfit.dorvane(df["lstat"], df["medv"], at=df[["rm"]]),
+                               "at: no column 'lstat'")):
+            with self.subTest(message), self.assertRaisesRegex(ValueError, message):
+                call()
+
+    def test_without_pandas_the_results_are_numpy(self):
+        # The same fit in a process where pandas cannot be imported.
+        script = ("import sys; sys.modules['pandas'] = None\n"
+                  "import numpy as np, lpfit\n"
+                  "a = np.load(sys.argv[1])\n"
+                  "fit = lpfit.dorvane({'lstat': a['x']}, a['y'], dummies={'chas': a['d']}, bandwidth=2.0)\n"
+                  "assert type(fit.table) is dict and type(fit.fitted()) is np.ndarray\n"
+                  "np.savez(sys.argv[2], fitted=fit.fitted(), **fit.table)\n")
+        df = self.df
+        with tempfile.TemporaryDirectory() as work:
+            data, out = Path(work, "in.npz"), Path(work, "out.npz")
+            np.savez(data, x=df["lstat"].to_numpy(), y=df["medv"].to_numpy(), d=df["chas"].to_numpy(float))
+            env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+            done = subprocess.run([sys.executable, "-c", script, str(data), str(out)], env=env,
+                                  capture_output=True, text=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            got = dict(np.load(out))
+        want = lpfit.dorvane(df["lstat"], df["medv"], dummies=df["chas"], bandwidth=2.0)
+        same_bits(self, got.pop("fitted"), want.fitted(), "fitted")
+        same_table(self, got, want.table, "without pandas")
+
+
+class Messages(unittest.TestCase):
+    def test_the_front_end_names_the_argument_at_fault(self):
         X2 = np.column_stack([x, x ** 2])
         cases = [
-            (lambda: lpfit.dorvane(x, y[1:]), "x has 80 rows but y has 79"),
-            (lambda: lpfit.dorvane(np.where(x > 0.9, np.nan, x), y), "missing or infinite values"),
-            (lambda: lpfit.dorvane(x, y, dummies=np.full(N, 2.0)), "dummies must hold only 0 and 1"),
-            (lambda: lpfit.dorvane(x, y, bandwidth=-1), "bandwidth must be one positive"),
-            (lambda: lpfit.dorvane(x, y, bandwidth=[1, 2]), "bandwidth must be one positive"),
-            (lambda: lpfit.dorvane(x, y, deg=3), "deg must be 1 or 2"),
-            (lambda: lpfit.locpa2g(X2, y, "c"), 'lam = "c" is not one of'),
-            (lambda: lpfit.locparg(X2, y, 3), "lam must be a continuous"),
-            (lambda: lpfit.dorvane(x, y, loo=True, nr=40), "loo needs nr = n"),
-            (lambda: lpfit.dorvane(x, y, loo=True, at=[0.0]), "loo fits at the observations"),
-            (lambda: lpfit.dorvane(x, y, groups=1), "groups must be a whole number of at least 2"),
-            (lambda: lpfit.dorvane(x, y, bandwidth=1, cv=3), "give bandwidth or cv, not both"),
-            (lambda: lpfit.dorvane(x, y, grid=1), "grid must be a whole number of at least 2"),
-            (lambda: lpfit.dorvane(np.column_stack([x, x, x]), y, grid=5), "grid serves one or two"),
-            (lambda: lpfit.tremsal(x[:3], y[:3]), "3 observations are too few for the 4 columns"),
-            (lambda: lpfit.dorvane(x, y, at=[[0.0, 0.0]]), "at has 2 columns"),
-            (lambda: lpfit.dorvane(x, y, threads=0), "threads must be a whole number of at least 1"),
-            (lambda: lpfit.dorvane(["a"] * N, y), "x must be numeric"),
-            (lambda: lpfit.dorvane(x, y, conf=1.5), "conf must lie strictly between 0 and 1"),
+            (lambda: lpfit.dorvane(x, y, vol="yes"), "vol must be a number, not 'yes'"),
+            (lambda: lpfit.dorvane(x, y, ci=1), "ci must be a text, not 1"),
+            (lambda: lpfit.dorvane(x, y, cv="5"), "cv must be a count of candidates or an array"),
+            (lambda: lpfit.dorvane(x, y, bandwidth=[[0.1, "a"]]), "bandwidth must be numbers or one of"),
+            (lambda: lpfit.dorvane(X2, y, at=[0.1, 0.2, 0.3]), r"at needs one column per continuous regressor "
+                                                                r"\(x1, x2\), not 3"),
+            (lambda: lpfit.dorvane(X2, y, cv=[0.1, 0.2, 0.3]), r"cv needs one column per continuous regressor "
+                                                                r"\(x1, x2\), not 3"),
+            (lambda: lpfit.dorvane(x, np.column_stack([y, y])), "y must be one column, not 2"),
+            (lambda: lpfit.dorvane(["a"] * N, y), "x: column 'x' must be numeric"),
         ]
         for f, message in cases:
             with self.subTest(message=message), self.assertRaisesRegex(ValueError, message):
                 f()
 
-    def test_c_and_fortran_order_and_names(self):
-        X = np.column_stack([x, x[::-1]])
-        a = lpfit.dorvane(np.ascontiguousarray(X), y, bandwidth=0.5, at=X[:5])
-        b = lpfit.dorvane(np.asfortranarray(X), y, bandwidth=0.5, at=np.asfortranarray(X[:5]))
-        c = lpfit.dorvane({"x1": X[:, 0], "x2": X[:, 1]}, y, bandwidth=0.5, at={"x2": X[:5, 1], "x1": X[:5, 0]})
-        for other in (b, c):
-            self.assertEqual(other.columns, a.columns)
-            same_bits(self, other.mh, a.mh, "mh")
-            same_bits(self, other.fh, a.fh, "fh")
+    def test_the_core_sentences_come_through(self):
+        cases = [
+            (lambda: lpfit.dorvane(x, y, deg=3), "deg 3: dorvane fits degree 1 or 2"),
+            (lambda: lpfit.dorvane(x, y, phase=2), "phase goes with groups"),
+            (lambda: lpfit.dorvane({"level": x}, y), "the output column 'level' would have the name of a regressor"),
+            (lambda: lpfit.dorvane(x, y, dummies=np.full(N, 2.0)), "dummy 'd' is 2 at observation 1"),
+            (lambda: lpfit.dorvane(x, y, bandwidth="wide"), "bandwidth 'wide' is none of 'rot', 'cv'"),
+            (lambda: lpfit.dorvane(x, y, missing="keep"), "missing 'keep' is none of 'raise', 'drop'"),
+            (lambda: lpfit.dorvane(x, y, cv=[1e-9, 2e-9]), "every candidate bandwidth fails"),
+            (lambda: lpfit.locpa2g({"a": x, "b": x ** 2}, y, "c"), "lam 'c' is not a continuous regressor"),
+        ]
+        for f, message in cases:
+            with self.subTest(message=message), self.assertRaisesRegex(ValueError, message):
+                f()
 
-    def test_layout_names(self):
-        d = RNG.integers(0, 2, N)
-        fit = quiet(lpfit.tremsal, np.column_stack([x, x ** 2]), y, dummies=d, vol=True, at=[0.0, 0.2])
-        self.assertEqual(fit.columns, [
-            "x1", "x2", "level", "d1_x1", "d1_x2", "effect_d", "d2_x1", "d2_x2", "d3_x1", "d3_x2",
-            "var", "var_d1_x1", "var_d1_x2", "var_effect_d", "var_d2_x1", "var_d2_x2",
-            "y2_c3_x1_x1_x1", "y2_c3_x2_x2_x2", "density"])
-        self.assertEqual(fit.labels["y2"], ["c3_x1_x1_x1", "c3_x2_x2_x2"])
-        self.assertEqual(len(fit.messages), 4)
-        fit = lpfit.locparg({"p": x, "q": x ** 2}, y, "p", at=[0.0, 0.2])
-        self.assertEqual(fit.columns[7:], ["d2_q_p", "c3_q_q_p", "c3_p_p_p", "c3_q_p_p", "density"])
-        self.assertEqual(fit.labels["c3"], ["q_q_p", "p_p_p", "q_p_p"])
-        self.assertEqual(fit.c3.shape, (1, 3))
+    def test_a_failed_point_is_a_nan_row_and_a_warning_numbered_from_0(self):
+        fit, caught = record(lpfit.dorvane, np.arange(10.0), np.arange(10.0) ** 2, **FAR)
+        self.assertEqual(fit.failed, [1, 3])
+        self.assertEqual(len(caught), 1)
+        self.assertTrue(str(caught[0].message).startswith(
+            "the local fit is NaN at 2 points: 1 (x = -40) and 3 (x = 90): their local moment matrix is singular"))
+        self.assertTrue(np.all(np.isnan(fit.level[[1, 3]])) and np.all(np.isnan(fit.var[[1, 3]])))
+        self.assertEqual(fit.level[[0, 2]].tolist(), [0.5, 20.5])
+        self.assertIn("points: 2 failed (NaN): 1 and 3", fit.summary())
 
-
-REPORT = "t: sum of off-diagonal element of invZWZ*ZWZ"
-
-
-class FailedPoints(unittest.TestCase):
-    # Badly scaled data on which the local cubic fails the conditioning test
-    # at some points and passes at others. Which ones is a matter of rounding,
-    # so each candidate's outcome is learned first from a call of its own, by
-    # the library's report line, and the points of the tests are chosen from
-    # them: failures first, last, in a row and between passes.
-    s = 1e6
-    xs = np.arange(1, 41) * s
-    ys = np.sin(np.arange(1, 41))
-
-    @classmethod
-    def setUpClass(cls):
-        cls.alone = {}
-        for t in np.arange(1, 7, 0.25) * cls.s:
-            cls.alone[t] = quiet(lpfit.tremsal, cls.xs, cls.ys, bandwidth=5 * cls.s, at=[t], vol=True)
-        bad = [t for t, f in cls.alone.items() if any(line.startswith(REPORT) for line in f.messages)]
-        good = [t for t in cls.alone if t not in bad]
-        if len(bad) < 3 or len(good) < 2:
-            raise unittest.SkipTest("these data no longer fail at some points and pass at others")
-        cls.at = np.array([bad[0], good[0], bad[1], bad[2], good[1], bad[-1]])
-        cls.bad = [0, 2, 3, 5]
-
-    def fit(self, at, **kw):
-        return quiet(lpfit.tremsal, self.xs, self.ys, bandwidth=5 * self.s, at=at, **kw)
-
-    def test_failed_points_are_nan_and_the_others_are_their_own_fits(self):
-        for t, f in self.alone.items():
-            self.assertEqual(f.failed, [0] if any(line.startswith(REPORT) for line in f.messages) else [])
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always")
-            fit = lpfit.tremsal(self.xs, self.ys, bandwidth=5 * self.s, at=self.at, vol=True)
-        self.assertEqual(fit.failed, self.bad)
-        message = str(caught[0].message)
-        self.assertIn("the local moment matrix cannot be inverted reliably at 4 points: 0 (x = ", message)
-        self.assertTrue(np.all(np.isnan(fit.mh[self.bad])) and np.all(np.isnan(fit.sh[self.bad])))
-        for j, t in enumerate(self.at):
-            alone = self.alone[t]
-            same_bits(self, alone.fh[0], fit.fh[j], f"fh at {j}")
-            if j not in self.bad:
-                same_bits(self, alone.mh[0], fit.mh[j], f"mh at {j}")
-                same_bits(self, alone.sh[0], fit.sh[j], f"sh at {j}")
-
-    def test_without_vol_only_mh_tells_how_a_call_ended(self):
-        self.assertEqual(self.fit(self.at).failed, self.bad)
-        self.assertEqual(self.fit(self.at[:1]).failed, [0])
-        self.assertEqual(self.fit(self.at[1:2]).failed, [])
-
-    def test_leave_one_out_stops_at_a_failed_point(self):
-        fit = quiet(lpfit.tremsal, self.xs, self.ys, bandwidth=5 * self.s, loo=True)
-        if not fit.failed:
-            self.skipTest("the leave-one-out fit of these data no longer fails")
-        self.assertEqual(len(fit.failed), 1)
-        k = fit.failed[0]
-        self.assertEqual(fit.skipped, list(range(k + 1, 40)))
-        self.assertTrue(np.all(np.isnan(fit.mh[k:])))
-        self.assertTrue(np.all(np.isfinite(fit.mh[:k])))
+    def test_one_warning_per_sentence_and_the_notes_kept(self):
+        d = (np.arange(10) % 2).astype(float)
+        fit, caught = record(lpfit.dorvane, np.arange(10.0), np.arange(10.0) ** 2, dummies=d, **FAR)
+        self.assertEqual([str(c.message)[:20] for c in caught],
+                         ["the local fit is NaN", "the conditional vari"])
+        fit = lpfit.dorvane(x, y, cv=[[0.1], [0.2], [0.3], [0.2]])
+        self.assertEqual(fit.method, "cross-validated")
+        self.assertTrue(fit.notes[0].startswith("chosen bandwidth x = 0.2"), fit.notes)
+        same_bits(self, fit.selection["h"][:, 0], [0.1, 0.2, 0.3, 0.2], "candidates")
+        self.assertEqual(fit.selection["score"][1], fit.selection["score"][3])
 
 
-class Bandwidths(unittest.TestCase):
-    def test_cv_picks_the_smallest_leave_one_out_score(self):
-        cands = [0.05, 0.2, 0.8]
-        fit = lpfit.dorvane(x, y, cv=cands, at=[0.0])
-        score = [np.mean((y - lpfit.dorvane(x, y, bandwidth=h, loo=True).level) ** 2) for h in cands]
-        np.testing.assert_allclose(fit.cv["score"], score, rtol=1e-13)
-        self.assertEqual(fit.bandwidth[0], cands[int(np.argmin(score))])
-        grid = lpfit.dorvane(x, y, cv=5).cv["bandwidth"][:, 0] / lpfit.rule_of_thumb(x)[0]
-        np.testing.assert_allclose(grid, [0.25, 0.5, 1, 2, 4], rtol=1e-15)
-
-    def test_a_candidate_that_fails_scores_infinite(self):
-        # On this scale the local cubic fails at some observation for some of
-        # these bandwidths; which ones is learned from their own fits.
-        s = 3e5
-        xs, ys = np.arange(1, 41) * s, np.sin(np.arange(1, 41))
-        cands = [h * s for h in (1, 2, 3, 5, 10, 20)]
-        fails = [bool(quiet(lpfit.tremsal, xs, ys, bandwidth=h, loo=True).failed) for h in cands]
-        if all(fails) or not any(fails):
-            self.skipTest("these candidates no longer fail at some observation and pass at others")
-        fit = quiet(lpfit.tremsal, xs, ys, cv=cands, at=[2 * s])
-        self.assertEqual(list(np.isinf(fit.cv["score"])), fails)
-        self.assertFalse(fails[cands.index(fit.bandwidth[0])])
-
-    def test_rule_of_thumb(self):
-        # Silverman's 1.06 s n^(-1/5) for one regressor (c = (4/3)^(1/5)),
-        # the rate n^(-1/9) for deg 2 and 3, c = 1 for two regressors.
-        sd = np.std(x, ddof=1)
-        self.assertAlmostEqual(lpfit.rule_of_thumb(x)[0] / (sd * N ** -0.2), (4 / 3) ** 0.2, places=13)
-        self.assertAlmostEqual(lpfit.rule_of_thumb(x, deg=3)[0] / (sd * N ** (-1 / 9)), (4 / 3) ** 0.2, places=13)
-        h = lpfit.rule_of_thumb(np.column_stack([x, 10 * x]))
-        self.assertAlmostEqual(h[0] / (sd * N ** (-1 / 6)), 1.0, places=13)
-        self.assertAlmostEqual(h[1] / h[0], 10.0, places=12)
-        with self.assertRaisesRegex(ValueError, "a continuous regressor is constant: x2"):
-            lpfit.rule_of_thumb(np.column_stack([x, np.ones(N)]))
-
-
-class Predict(unittest.TestCase):
-    def test_predict_fits_again_at_new_points(self):
-        fit = lpfit.dorvane(x, y, bandwidth=0.3, vol=True)
-        again = lpfit.dorvane(x, y, bandwidth=0.3, vol=True, at=[-0.5, 0.5])
+class Results(unittest.TestCase):
+    def test_predict_is_the_fit_at_the_new_points(self):
+        fit = quiet(lpfit.dorvane, x, y, cv=6, vol=True)
+        again = lpfit.dorvane(x, y, bandwidth=fit.bandwidth, vol=True, at=[-0.5, 0.5])
         same_bits(self, fit.predict([-0.5, 0.5]), again.level, "level")
-        table = fit.predict([-0.5, 0.5], type="table")
-        self.assertEqual(list(table), again.columns)
-        self.assertIn("ci_lower", table)
-        ok = np.isfinite(fit.table["ci_lower"])
-        self.assertTrue(np.all(fit.table["ci_lower"][ok] < fit.level[ok]))
-        self.assertTrue(np.all(fit.level[ok] < fit.table["ci_upper"][ok]))
-        self.assertTrue(str(fit).startswith("dorvane: local linear fit, n = 80, 80 evaluation points"))
+        same_table(self, fit.predict([-0.5, 0.5], type="table"), again.table, "table")
+        self.assertEqual(fit.predict({"x": [0.25]}, type="fit").columns, again.columns)
+        with self.assertRaisesRegex(ValueError, "type 'levels' is none of"):
+            fit.predict([0.0], type="levels")
+
+    def test_fitted_and_residuals_at_the_observations(self):
+        fit = lpfit.tremsal(x, y, at=[0.0], deg=2)
+        at_obs = lpfit.tremsal(x, y, deg=2)
+        same_bits(self, fit.fitted(), at_obs.level, "fitted")
+        same_bits(self, fit.residuals(), y - at_obs.level, "residuals")
+        r2 = 1 - np.sum(fit.residuals() ** 2) / np.sum((y - y.mean()) ** 2)
+        self.assertIn("R-squared at the observations: %.4g" % r2, fit.summary())
+
+    def test_csv_reads_back_to_the_same_doubles(self):
+        fit = lpfit.dorvane({"a,b": x}, y, grid=7, groups=3)
+        with tempfile.TemporaryDirectory() as work:
+            path = Path(work, "fit.csv")
+            fit.write_csv(str(path))
+            with open(path, newline="") as f:
+                rows = list(csv.reader(f))
+        self.assertEqual(rows[0], fit.columns)
+        same_bits(self, np.array(rows[1:], dtype=float), np.column_stack([fit.table[k] for k in fit.columns]), "csv")
+
+    def test_intervals_pass_through_when_the_core_makes_them(self):
+        fit = lpfit.dorvane(x, y, ci="pointwise")
+        if "lower_level" not in fit.columns:
+            self.skipTest("the core makes no intervals yet")
+        self.assertEqual(list(fit.confint(kind="pointwise")), [k for k in fit.columns if k[:6] in ("lower_", "upper_")])
+        self.assertEqual(list(fit.se), [k for k in fit.columns if k.startswith("se_")])
+
+    @unittest.skipIf(matplotlib is None, "matplotlib is not installed")
+    def test_plot_draws_the_fit_on_a_fine_grid_and_writes_a_png(self):
+        fit = quiet(lpfit.dorvane, x, y, vol=True, groups=2, at=[-0.5, 0.0, 0.5])
+        with tempfile.TemporaryDirectory() as work:
+            path = Path(work, "fit.png")
+            fig = fit.plot(str(path))
+            self.assertEqual(path.read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
+        top, low = fig.axes
+        level = top.lines[0].get_xydata()
+        self.assertEqual(len(level), 201)
+        self.assertEqual((level[0, 0], level[-1, 0]), (-0.5, 0.5))
+        same_bits(self, level[:, 1], fit.predict(np.linspace(-0.5, 0.5, 201)), "the drawn level")
+        self.assertEqual(len(top.lines), 3)  # the level and -/+ 2 conditional sd
+        self.assertEqual(len(low.lines), 3)  # the density and its two groups
+        with self.assertRaisesRegex(ValueError, "one continuous regressor, not 2"):
+            lpfit.dorvane(np.column_stack([x, x ** 2]), y, at=[[0.0, 0.0]]).plot()
 
 
 if __name__ == "__main__":

@@ -1,55 +1,70 @@
-"""The package against direct calls of the CMake-built deliverables on the
-DAX returns, bit for bit. LPFIT_BUILD_DIR (default: the repository's build
-directory) holds Dorvane.so and Tremsal.so."""
+"""The package against the fitting core called directly, bit for bit.
+LPFIT_BUILD_DIR (default: the repository's build directory) holds
+liblpcore.so."""
 from __future__ import annotations
 
-import ctypes
 import unittest
+import warnings
 
 import numpy as np
 
 import lpfit
-from support import BUILD, dax_returns, same_bits
+from support import BUILD, core, dax_returns, same_table
 
 x, y = dax_returns()
 T = np.linspace(-0.03, 0.03, 25)
+lag2 = np.concatenate([[0.0], x[:-1]])  # r(t-2), with a first value of its own
+monday = (np.arange(y.size) % 5 == 0).astype(float)
 
 
-def direct(name, deg, lam=None, K=5):
-    """One call of the export on arrays made here, as a C host would."""
-    lib = ctypes.CDLL(str(BUILD / ("Dorvane.so" if name == "dorvane" else "Tremsal.so")))
-    B = {"dorvane": 1 + deg, "tremsal": 1 + deg, "locparg": 4, "locpa2g": 3}[name]
-    m, n = T.size, y.size
-    mh, sh, fh = np.zeros(m * B), np.zeros(m * B), np.zeros(m * (K + 1))
-    d = ctypes.c_double
-    P = ctypes.POINTER(d)
-    scal = [d(n), d(1), d(n), d(m), d(deg), d(1), d(0), d(lam or 0)]
-    arrays = {k: np.ascontiguousarray(v, dtype=float) for k, v in
-              dict(x=x, y=y, t=T, h=[0.008], grp=[K, 1]).items()}
-    ptr = {k: v.ctypes.data_as(P) for k, v in arrays.items()}
-    args = [ptr["x"], ctypes.byref(scal[0]), ctypes.byref(scal[1]), ptr["y"], ctypes.byref(scal[2]), ptr["t"],
-            ctypes.byref(scal[3]), ptr["h"], ptr["grp"], mh.ctypes.data_as(P), sh.ctypes.data_as(P),
-            fh.ctypes.data_as(P), ctypes.byref(scal[4]), ctypes.byref(scal[5]), ctypes.byref(scal[6])]
-    if lam is not None:
-        args.append(ctypes.byref(scal[7]))
-    getattr(lib, name)(*args)
-    return [a.reshape((m, -1), order="F") for a in (mh, sh, fh)]
+def table(fit):
+    return {k: np.asarray(fit.table[k]) for k in fit.columns}
 
 
-class CMakeLibraries(unittest.TestCase):
-    @unittest.skipUnless((BUILD / "Dorvane.so").is_file(), f"no Dorvane.so in {BUILD}")
-    def test_the_package_reproduces_the_libraries(self):
-        opts = dict(bandwidth=0.008, vol=True, at=T, groups=5)
-        cases = [(lpfit.dorvane(x, y, **opts), direct("dorvane", 1)),
-                 (lpfit.dorvane(x, y, deg=2, **opts), direct("dorvane", 2)),
-                 (lpfit.tremsal(x, y, **opts), direct("tremsal", 3)),
-                 (lpfit.locparg(x, y, 1, **opts), direct("locparg", 3, 1)),
-                 (lpfit.locpa2g(x, y, 1, **opts), direct("locpa2g", 2, 1))]
-        for fit, (mh, sh, fh) in cases:
-            with self.subTest(estimator=fit.estimator, deg=fit.deg):
-                same_bits(self, fit.mh, mh, "mh")
-                same_bits(self, fit.sh, sh, "sh")
-                same_bits(self, fit.fh, fh, "fh")
+@unittest.skipUnless((BUILD / "liblpcore.so").is_file(), f"no liblpcore.so in {BUILD}")
+class Core(unittest.TestCase):
+    """Each case: the package's arguments and the same fit told to the core
+    option by option; the tables and the warnings must be the same."""
+
+    def test_tables_and_warnings_equal_the_core_called_directly(self):
+        X2 = {"lag1": x, "lag2": lag2}
+        at2 = np.column_stack([np.tile([-0.01, 0.0, 0.02], 2), np.repeat([0.0, 0.01], 3)])
+        grid = np.array([[0.01, 0.012], [0.02, 0.008], [0.015, 0.015]])
+        reg1, reg2 = [("x", x, 0)], [("lag1", x, 0), ("lag2", lag2, 0)]
+        gap = y.copy()
+        gap[[3, 50]] = np.nan
+        cases = [
+            ("two regressors, a dummy, points by name", lpfit.dorvane,
+             (X2, y), dict(dummies={"monday": monday}, vol=True, bandwidth=[0.01, 0.012],
+                           at={"lag2": at2[:, 1], "lag1": at2[:, 0]}),
+             ("dorvane", y, reg2 + [("monday", monday, 1)]),
+             dict(ints=[("vol", 1)], doubles=[("bandwidth", [0.01, 0.012]), ("at", at2.ravel(order="F"))])),
+            ("candidates, one column per regressor", lpfit.locpa2g, (X2, y, "lag2"), dict(cv=grid, at=at2),
+             ("locpa2g", y, reg2), dict(texts=[("lam", "lag2")], doubles=[("cv_grid", grid.ravel(order="F")),
+                                                                       ("at", at2.ravel(order="F"))])),
+            ("a count of candidates on a grid, two threads", lpfit.tremsal, (x, y),
+             dict(cv=5, grid=9, deg=2, threads=2), ("tremsal", y, reg1),
+             dict(ints=[("cv", 5), ("grid", 9), ("deg", 2), ("threads", 2)])),
+            ("groups, phase and nr", lpfit.dorvane, (x, y), dict(groups=5, phase=3, nr=1000, at=T),
+             ("dorvane", y, reg1), dict(ints=[("groups", 5), ("phase", 3), ("nr", 1000)], doubles=[("at", T)])),
+            ("leave-one-out", lpfit.locparg, (X2, y, 2), dict(loo=True, bandwidth=0.02),
+             ("locparg", y, reg2), dict(ints=[("loo", 1), ("lam", 2)], doubles=[("bandwidth", 0.02)])),
+            ("missing values dropped, a failed point", lpfit.dorvane, (x, gap),
+             dict(missing="drop", at=[-40.0, 0.0], bandwidth=0.008, vol=True), ("dorvane", gap, reg1),
+             dict(ints=[("vol", 1)], texts=[("missing", "drop")], doubles=[("at", [-40.0, 0.0]),
+                                                                           ("bandwidth", 0.008)])),
+        ]
+        for title, f, args, kw, (est, yy, regs), opts in cases:
+            with self.subTest(title):
+                with warnings.catch_warnings(record=True) as caught:
+                    warnings.simplefilter("always")
+                    fit = f(*args, **kw)
+                want, said = core(est, yy, regs, **opts)
+                same_table(self, table(fit), want, title)
+                self.assertEqual([str(c.message) + "\n" for c in caught], said.splitlines(True))
+                self.assertEqual(fit.failed, np.flatnonzero(np.isnan(fit.level)).tolist())
+        self.assertEqual(fit.failed, [0])
+        self.assertEqual(fit.dropped, [3, 50])
 
 
 if __name__ == "__main__":

@@ -1,9 +1,8 @@
-"""Fits split over threads and over a Dask cluster equal one local call bit
-for bit: each block of points is its own export call, and a point's fit does
-not depend on the other points of its call."""
+"""Fits over the core's threads, from several Python threads at once, and over
+a Dask cluster equal one local single-threaded fit bit for bit: every point's
+fit depends on the data and that point alone."""
 from __future__ import annotations
 
-import sys
 import threading
 import unittest
 import warnings
@@ -11,37 +10,37 @@ import warnings
 import numpy as np
 
 import lpfit
-from support import dax_returns, same_bits
+from support import dax_returns, quiet, same_bits, same_table
 
 x, y = dax_returns()
 T = np.linspace(-0.03, 0.03, 41)
 OPTIONS = dict(bandwidth=0.008, vol=True, at=T, groups=5)
-S = 1e6
-BAD = dict(x=np.arange(1, 41) * S, y=np.sin(np.arange(1, 41)), bandwidth=5 * S, at=np.arange(1, 7, 0.5) * S)
+# Points far out have no observation near enough: NaN rows, one warning.
+BAD = dict(bandwidth=0.004, at=np.concatenate([T, [-1.0, 0.5, 2.0]]), vol=True)
 
 
 def same_fit(case, got, want, what):
-    same_bits(case, got.mh, want.mh, f"{what}: mh")
-    if want.sh is not None:
-        same_bits(case, got.sh, want.sh, f"{what}: sh")
-    same_bits(case, got.fh, want.fh, f"{what}: fh")
+    same_table(case, got.table, want.table, what)
     case.assertEqual(got.failed, want.failed, f"{what}: failed points")
-    case.assertEqual(got.columns, want.columns)
-
-
-def bad_fit(**kw):
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", lpfit.FitWarning)
-        return lpfit.tremsal(BAD["x"], BAD["y"], bandwidth=BAD["bandwidth"], at=BAD["at"], vol=True, **kw)
+    case.assertEqual(got.dropped, want.dropped, f"{what}: dropped observations")
+    same_bits(case, got.bandwidth, want.bandwidth, f"{what}: bandwidth")
+    case.assertEqual(got.header, want.header, f"{what}: header")
 
 
 class Threads(unittest.TestCase):
-    def test_two_threads_give_the_single_thread_results(self):
-        want = {name: getattr(lpfit, name)(x, y, **OPTIONS) for name in ("dorvane", "tremsal")}
+    def test_thread_counts_give_the_same_bits(self):
+        one = lpfit.locparg(x, y, 1, threads=1, **OPTIONS)
+        for threads in (0, 2, 3):
+            same_fit(self, lpfit.locparg(x, y, 1, threads=threads, **OPTIONS), one, f"{threads} threads")
+        same_fit(self, quiet(lpfit.dorvane, x, y, threads=3, **BAD), quiet(lpfit.dorvane, x, y, threads=1, **BAD),
+                 "failed points over 3 threads")
+
+    def test_fits_in_python_threads_at_once(self):
+        want = {name: getattr(lpfit, name)(x, y, threads=1, **OPTIONS) for name in ("dorvane", "tremsal")}
         got = {}
 
         def work(name):
-            got[name] = getattr(lpfit, name)(x, y, **OPTIONS)
+            got[name] = getattr(lpfit, name)(x, y, threads=1, **OPTIONS)
 
         pool = [threading.Thread(target=work, args=(name,)) for name in want]
         for t in pool:
@@ -51,61 +50,62 @@ class Threads(unittest.TestCase):
         for name in want:
             same_fit(self, got[name], want[name], f"{name} in its own thread")
 
-    def test_points_split_over_threads(self):
-        one = lpfit.locparg(x, y, 1, **OPTIONS)
-        for threads, chunk in ((2, None), (3, None), (2, 7)):
-            same_fit(self, lpfit.locparg(x, y, 1, threads=threads, chunk=chunk, **OPTIONS), one,
-                     f"{threads} threads, chunk {chunk}")
-        # Failed points keep their place whatever the blocks.
-        same_fit(self, bad_fit(threads=3), bad_fit(), "failed points over 3 threads")
-        cv = lpfit.dorvane(x[:300], y[:300], cv=[0.004, 0.008, 0.016], at=T)
-        cv2 = lpfit.dorvane(x[:300], y[:300], cv=[0.004, 0.008, 0.016], at=T, threads=2)
-        same_bits(self, cv2.cv["score"], cv.cv["score"], "cross-validation scores")
-
 
 class Dask(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         from distributed import Client, LocalCluster
 
-        # Process workers; thread workers where processes cannot start.
-        try:
-            cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                       dashboard_address=None)
-            cls.kind = "processes"
-        except Exception:  # pragma: no cover - depends on the sandbox
-            cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
-                                       dashboard_address=None)
-            cls.kind = "threads"
+        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=False, dashboard_address=None)
         cls.client = Client(cls.cluster)
-        print(f"\nDask: LocalCluster with two {cls.kind[:-2] if cls.kind == 'processes' else 'thread'} workers",
-              file=sys.stderr)
 
     @classmethod
     def tearDownClass(cls):
         cls.client.close()
         cls.cluster.close()
 
-    def test_cluster_has_two_workers(self):
-        self.assertEqual(len(self.client.scheduler_info()["workers"]), 2, self.kind)
+    def both(self, f, *args, chunk=None, **kw):
+        with warnings.catch_warnings(record=True) as local_said:
+            warnings.simplefilter("always")
+            local = f(*args, **kw)
+        with warnings.catch_warnings(record=True) as remote_said:
+            warnings.simplefilter("always")
+            remote = f(*args, client=self.client, chunk=chunk, **kw)
+        return local, remote, [str(w.message) for w in local_said], [str(w.message) for w in remote_said]
 
-    def test_fit_on_the_cluster_equals_the_local_fit(self):
-        for name, args in (("dorvane", ()), ("tremsal", ()), ("locpa2g", (1,))):
-            local = getattr(lpfit, name)(x, y, *args, **OPTIONS)
-            for chunk in (None, 5):
-                remote = getattr(lpfit, name)(x, y, *args, client=self.client, chunk=chunk, **OPTIONS)
-                same_fit(self, remote, local, f"{name} on {self.kind}, chunk {chunk}")
-        same_fit(self, bad_fit(client=self.client, chunk=4), bad_fit(), "failed points on the cluster")
-        loo = lpfit.dorvane(x[:200], y[:200], bandwidth=0.01, loo=True)
-        same_fit(self, lpfit.dorvane(x[:200], y[:200], bandwidth=0.01, loo=True, client=self.client), loo,
-                 "leave-one-out on the cluster")
+    def test_blocks_of_points_on_the_cluster_equal_the_local_fit(self):
+        gap = y.copy()
+        gap[[0, 100, 101]] = np.nan
+        cases = [("dorvane", (x, y), dict(OPTIONS)), ("locpa2g", ({"a": x[1:], "b": x[:-1]}, y[1:], "b"),
+                                                     dict(bandwidth=0.01, grid=12)),
+                 ("tremsal at the observations, missing values dropped", (x, gap), dict(missing="drop", deg=2)),
+                 ("dorvane, leave-one-out", (x[:300], y[:300]), dict(bandwidth=0.01, loo=True))]
+        for name, args, kw in cases:
+            for chunk in (None, 7):
+                with self.subTest(name, chunk=chunk):
+                    local, remote, _, _ = self.both(getattr(lpfit, name.split()[0].rstrip(",")), *args,
+                                                    chunk=chunk, **kw)
+                    same_fit(self, remote, local, f"{name} on the cluster")
+        self.assertEqual(remote.header, "dorvane: local linear fit, n = 300, 300 evaluation points (leave-one-out)\n"
+                                        "bandwidth: x = 0.01 (given)\n")
 
-    def test_cross_validation_on_the_cluster(self):
-        cands = [0.004, 0.008, 0.016, 0.032]
-        local = lpfit.dorvane(x[:400], y[:400], cv=cands, at=T)
-        remote = lpfit.dorvane(x[:400], y[:400], cv=cands, at=T, client=self.client)
-        same_bits(self, remote.cv["score"], local.cv["score"], "scores")
-        same_fit(self, remote, local, "the fit at the chosen bandwidth")
+    def test_failed_points_on_the_cluster(self):
+        local, remote, said, remote_said = self.both(lpfit.dorvane, x, y, chunk=20, **BAD)
+        same_fit(self, remote, local, "failed points")
+        self.assertEqual(local.failed, [41, 42, 43])
+        # The last block holds every failed point: the same one sentence.
+        self.assertEqual(remote_said, said)
+
+    def test_candidates_on_the_cluster(self):
+        grid = np.array([[0.002], [0.004], [0.008], [0.016], [0.032]])
+        for cv in (grid, 4):
+            with self.subTest(cv=cv if np.ndim(cv) == 0 else "grid"):
+                local, remote, said, remote_said = self.both(lpfit.dorvane, x[:500], y[:500], cv=cv, at=T)
+                same_fit(self, remote, local, "cross-validated")
+                same_bits(self, remote.selection["score"], local.selection["score"], "scores")
+                same_bits(self, remote.selection["h"], local.selection["h"], "candidates")
+                self.assertEqual(remote.notes, local.notes)
+                self.assertEqual(remote_said, said)
 
 
 if __name__ == "__main__":
