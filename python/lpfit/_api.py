@@ -109,13 +109,15 @@ def _options(xn: List[str], bandwidth: Any, cv: Any, at: Any, kw: Dict[str, Any]
     return opts
 
 
-def _chosen(opts: Dict[str, Any], values: Dict[str, np.ndarray]) -> Dict[str, Any]:
-    """Options that give the bandwidth again unselected: the candidates and scores, or the numbers chosen."""
+def _chosen(opts: Dict[str, Any], raw: Dict[str, Any]) -> Dict[str, Any]:
+    """Options that give the bandwidth again unselected: the candidates and scores, or the numbers chosen
+    with the method that chose them."""
+    values = raw["values"]
     o = {k: v for k, v in opts.items() if k not in ("cv", "cv_grid", "cv_scores", "task", "from", "to")}
     if "cv" in opts or "cv_grid" in opts:
         o.update(cv_grid=values["selection_h"], cv_scores=values["selection_score"])
     elif isinstance(opts.get("bandwidth"), str) and opts["bandwidth"] != "rot":
-        o["bandwidth"] = values["bandwidth"]
+        o.update(bandwidth=values["bandwidth"], method=raw["texts"]["method"])
     return o
 
 
@@ -151,7 +153,7 @@ def _distributed(client: Any, chunk: Optional[int], estimator: str, data: list, 
         scores = tasks([dict(cv_grid=g[a:b].ravel(order="F"), task="score") for a, b in _blocks(len(g), None, workers)])
         opts = dict(opts, cv_scores=np.concatenate([s["values"]["score"] for s in scores]))
     first = tasks([dict(to=0)])[0]
-    opts = _chosen(opts, first["values"])
+    opts = _chosen(opts, first)
     n = len(data[0][1]) - len(first["points"]["dropped"])
     m = len(opts["at"]) // pc if "at" in opts else int(opts["grid"]) ** pc if "grid" in opts else n
     parts = tasks([{"from": a, "to": b} for a, b in _blocks(m, chunk, workers)])
@@ -234,7 +236,7 @@ class Fit:
         """The fit of the same data and bandwidth with other options, made once."""
         key = tuple(sorted((k, v.tobytes() if isinstance(v, np.ndarray) else v) for k, v in changes.items()))
         if key not in self._cache:
-            opts = dict({k: v for k, v in _chosen(self._options, self._raw["values"]).items()
+            opts = dict({k: v for k, v in _chosen(self._options, self._raw).items()
                          if not (k in ("at", "grid", "loo") and "at" in changes)}, **changes)
             raw = _warn(_native.run(self.estimator, self._data, opts), self._raw["texts"]["warnings"])
             self._cache[key] = Fit(self.estimator, self._data, opts, raw)

@@ -16,11 +16,6 @@ from typing import Any, Dict, List, Sequence, Tuple
 import numpy as np
 
 NAME = "lpcore.dll" if sys.platform == "win32" else "liblpcore.so"
-# The named arrays, point lists and texts a fit may hold.
-VALUES = ("bandwidth", "selection_h", "selection_score", "selection_start", "score", "curve_h", "curve_score",
-          "fitted", "residuals", "leverage", "r_squared", "residual_variance", "critical_value")
-POINTS = ("failed", "refitted", "dropped")
-TEXTS = ("title", "header", "method", "warnings", "notes", "messages", "library", "selection", "summary")
 PROGRESS = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_char_p, C.c_longlong, C.c_longlong)
 _P, _D, _S, _I = C.c_void_p, C.POINTER(C.c_double), C.c_char_p, C.c_int
 PROTOTYPES = {
@@ -32,6 +27,7 @@ PROTOTYPES = {
     "lpc_message": ([_P], _S), "lpc_rows": ([_P], C.c_size_t), "lpc_columns": ([_P], C.c_size_t),
     "lpc_column_name": ([_P, C.c_size_t], _S), "lpc_values": ([_P, _S, C.POINTER(C.c_size_t)], _D),
     "lpc_points": ([_P, _S, C.POINTER(C.c_size_t)], C.POINTER(C.c_longlong)), "lpc_text": ([_P, _S, _I], _S),
+    "lpc_column": ([_P, C.c_size_t], _D), "lpc_name": ([_P, _S, C.c_size_t], _S),
 }
 _lock = threading.Lock()
 _loaded: List[C.CDLL] = []
@@ -73,7 +69,7 @@ def _set(lib: C.CDLL, spec: int, name: str, v: Any) -> None:
 
 def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options: Dict[str, Any]) -> Dict[str, Any]:
     """Runs the core on `columns` (the response, then the regressors with their dummy flag) and
-    `options`: the table and VALUES, POINTS and TEXTS (from 0), or ValueError with the core's message."""
+    `options`: the table and the named values, point lists and texts (from 0), or ValueError with the core's message."""
     lib = library()
     spec, fit = lib.lpc_spec_new(estimator.encode()), C.c_void_p()
     if not spec:
@@ -82,6 +78,7 @@ def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options:
         lib.lpc_set_response(spec, columns[0][0].encode(), *_doubles(columns[0][1]))
         for name, x, dummy in columns[1:]:
             lib.lpc_add_regressor(spec, name.encode(), *_doubles(x), int(dummy))
+        _set(lib, spec, "base", 0)  # observations number from 0 in messages
         for name, v in options.items():
             _set(lib, spec, name, v)
         # Ctrl-C cancels the run: Python calls this handler as the progress function is entered.
@@ -111,12 +108,20 @@ def _read(lib: C.CDLL, fit: C.c_void_p) -> Dict[str, Any]:
         p = (lib.lpc_points if points else lib.lpc_values)(fit, name.encode(), C.byref(n))
         return np.ctypeslib.as_array(p, (n.value,)).copy() if p else None
 
+    def listed(kind: str) -> List[str]:
+        out: List[str] = []
+        while lib.lpc_name(fit, kind.encode(), len(out)):
+            out.append(lib.lpc_name(fit, kind.encode(), len(out)).decode())
+        return out
+
+    m = lib.lpc_rows(fit)
     names = [lib.lpc_column_name(fit, k).decode() for k in range(lib.lpc_columns(fit))]
-    # A value named like a table column is that column: it is left out.
-    values = {k: array(k) for k in VALUES if k not in names}
-    points = {k: array(k, True) for k in POINTS}
-    return {"names": names, "columns": [array(k) if lib.lpc_rows(fit) else np.empty(0) for k in names],
-            "values": {k: v for k, v in values.items() if v is not None},
-            "points": {k: [] if v is None else v.tolist() for k, v in points.items()},
-            "texts": {k: lib.lpc_text(fit, k.encode(), 0).decode() for k in TEXTS}}
+    columns = [np.ctypeslib.as_array(lib.lpc_column(fit, k), (m,)).copy() if m else np.empty(0)
+               for k in range(len(names))]
+    points = {k: array(k, True) for k in listed("points")}
+    values = {k: array(k) for k in listed("values")}
+    return {"names": names, "columns": columns, "values": {k: v for k, v in values.items() if v is not None and v.size},
+            "points": {k: [] if points.get(k) is None else points[k].tolist() for k in ("failed", "refitted", "dropped")},
+            "texts": dict({k: "" for k in ("header", "method", "warnings", "notes", "messages", "library", "summary")},
+                          **{k: lib.lpc_text(fit, k.encode(), 0).decode() for k in listed("texts")})}
 

@@ -143,7 +143,7 @@ class Messages(unittest.TestCase):
             (lambda: lpfit.dorvane(x, y, deg=3), "deg 3: dorvane fits degree 1 or 2"),
             (lambda: lpfit.dorvane(x, y, phase=2), "phase goes with groups"),
             (lambda: lpfit.dorvane({"level": x}, y), "the output column 'level' would have the name of a regressor"),
-            (lambda: lpfit.dorvane(x, y, dummies=np.full(N, 2.0)), "dummy 'd' is 2 at observation 1"),
+            (lambda: lpfit.dorvane(x, y, dummies=np.full(N, 2.0)), "dummy 'd' is 2 at observation 0"),
             (lambda: lpfit.dorvane(x, y, bandwidth="wide"), "bandwidth 'wide' is none of 'rot', 'cv'"),
             (lambda: lpfit.dorvane(x, y, missing="keep"), "missing 'keep' is none of 'raise', 'drop'"),
             (lambda: lpfit.dorvane(x, y, cv=[1e-9, 2e-9]), "every candidate bandwidth fails"),
