@@ -29,7 +29,7 @@ as.data.frame.lpfit <- function(x, ...) x$table
 lp_again <- function(fit, changes = list(), points = TRUE) {
   opts <- fit$options
   drop <- c("bandwidth", "cv", "cv_grid", "cv_scores", "task", "fitted", if (!points) c("at", "grid", "loo"))
-  opts <- c(opts[setdiff(names(opts), drop)], list(bandwidth = fit$bandwidth))
+  opts <- c(opts[setdiff(names(opts), drop)], list(bandwidth = unname(fit$bandwidth), method = fit$method))
   opts[names(changes)] <- changes
   Filter(Negate(is.null), opts)
 }

@@ -120,13 +120,16 @@ static SEXP point_numbers(const long long* p, size_t n)
     return r;
 }
 
-static const char* const value_names[] = {
-    "bandwidth", "selection_h", "selection_score", "selection_start", "score", "curve_h", "curve_score",
-    "fitted", "residuals", "leverage", "r_squared", "residual_variance", "critical_value"};
 static const char* const point_kinds[] = {"failed", "refitted", "dropped"};
-static const char* const text_names[] = {"estimator", "title", "header", "method", "warnings", "notes",
-                                         "messages", "library", "selection", "summary"};
 #define COUNT(a) ((R_xlen_t) (sizeof(a) / sizeof((a)[0])))
+
+/* How many entries of `kind` ("values", "texts") the fit holds. */
+static R_xlen_t listed(const lpc_fit* fit, const char* kind)
+{
+    R_xlen_t k = 0;
+    while (lpc_name(fit, kind, (size_t) k) != NULL) ++k;
+    return k;
+}
 
 /* The fit as an R list: status, message, table (named columns), values,
  * points (from 1) and texts (points numbered from 1). */
@@ -145,18 +148,17 @@ static SEXP result(const lpc_fit* fit)
     for (size_t k = 0; k < lpc_columns(fit); ++k) {
         const char* name = lpc_column_name(fit, k);
         SET_STRING_ELT(part_names, (R_xlen_t) k, mkCharCE(name, CE_UTF8));
-        SET_VECTOR_ELT(part, (R_xlen_t) k, doubles(lpc_values(fit, name, &count), rows));
+        SET_VECTOR_ELT(part, (R_xlen_t) k, doubles(lpc_column(fit, k), rows));
     }
 
-    R_xlen_t present = 0, j = 0;
-    for (R_xlen_t k = 0; k < COUNT(value_names); ++k) present += lpc_values(fit, value_names[k], &count) != NULL;
-    part = named_list(present, &part_names);
+    const R_xlen_t nvalues = listed(fit, "values");
+    part = named_list(nvalues, &part_names);
     SET_VECTOR_ELT(r, 3, part);
-    for (R_xlen_t k = 0; k < COUNT(value_names); ++k) {
-        const double* v = lpc_values(fit, value_names[k], &count);
-        if (v == NULL) continue;
-        SET_STRING_ELT(part_names, j, mkChar(value_names[k]));
-        SET_VECTOR_ELT(part, j++, doubles(v, count));
+    for (R_xlen_t k = 0; k < nvalues; ++k) {
+        const char* name = lpc_name(fit, "values", (size_t) k);
+        const double* v = lpc_values(fit, name, &count);
+        SET_STRING_ELT(part_names, k, mkChar(name));
+        SET_VECTOR_ELT(part, k, doubles(v, v == NULL ? 0 : count));
     }
 
     part = named_list(COUNT(point_kinds), &part_names);
@@ -167,12 +169,14 @@ static SEXP result(const lpc_fit* fit)
         SET_VECTOR_ELT(part, k, point_numbers(p, p == NULL ? 0 : count));
     }
 
-    SEXP texts = PROTECT(allocVector(STRSXP, COUNT(text_names)));
-    SEXP text_keys = PROTECT(allocVector(STRSXP, COUNT(text_names)));
+    const R_xlen_t ntexts = listed(fit, "texts");
+    SEXP texts = PROTECT(allocVector(STRSXP, ntexts));
+    SEXP text_keys = PROTECT(allocVector(STRSXP, ntexts));
     setAttrib(texts, R_NamesSymbol, text_keys);
-    for (R_xlen_t k = 0; k < COUNT(text_names); ++k) {
-        const char* t = lpc_text(fit, text_names[k], 1);
-        SET_STRING_ELT(text_keys, k, mkChar(text_names[k]));
+    for (R_xlen_t k = 0; k < ntexts; ++k) {
+        const char* name = lpc_name(fit, "texts", (size_t) k);
+        const char* t = lpc_text(fit, name, 1);
+        SET_STRING_ELT(text_keys, k, mkChar(name));
         SET_STRING_ELT(texts, k, mkCharCE(t == NULL ? "" : t, CE_UTF8));
     }
     SET_VECTOR_ELT(r, 5, texts);
