@@ -17,7 +17,7 @@ done
 
 # The Linux libraries and transcript program that the DLLs are compared with.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j2 --target Dorvane Tremsal transcript
+cmake --build build -j2 --target Dorvane Tremsal transcript core_transcript
 
 for arch in x86_64 i686; do
   dir=build-windows-$arch
