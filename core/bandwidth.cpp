@@ -133,9 +133,9 @@ namespace {
 const double reach = 256.0;
 
 // Minimises `criterion` over log h: one regressor by a bracket and Brent's
-// method, several by Nelder and Mead's simplex from several starts (the rule
-// of thumb, twice and half of it, and for each regressor twice it with the
-// others halved), keeping the best. Every value taken is recorded in sel.
+// method, several by Nelder and Mead's simplex from three starts (the rule
+// of thumb, twice and half of it), each to a coarse tolerance, the best of
+// them then to the fine one. Every value taken is recorded in sel.
 void minimise(const Design& d, Selection& sel, const std::function<double(const std::vector<double>&)>& criterion,
               const char* what)
 {
@@ -170,11 +170,6 @@ void minimise(const Design& d, Selection& sel, const std::function<double(const 
         for (double factor : {2.0, 0.5}) {
             std::vector<double> u = u0;
             for (double& e : u) e += std::log(factor);
-            starts.push_back(u);
-        }
-        for (std::size_t k = 0; k < pc; ++k) {
-            std::vector<double> u = u0;
-            for (std::size_t c = 0; c < pc; ++c) u[c] += std::log(c == k ? 2.0 : 0.5);
             starts.push_back(u);
         }
         // Each start to a coarse tolerance, then the best of them to the fine one.
