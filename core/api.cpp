@@ -111,17 +111,28 @@ LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, l
     *out = new (std::nothrow) lpc_fit;
     if (*out == nullptr) return LPC_ENOMEM;
     lpc_fit& fit = **out;
+    int status = LPC_OK;
+    lpc::Error caught;  // copying an exception's message allocates nothing
     try {
         if (spec == nullptr) throw lpc::usage("no spec");
         lpc::run(spec->s, progress, ctx, fit);
     } catch (const lpc::Error& e) {
-        fit = lpc_fit{};
-        fit.status = e.status;
-        fit.message = e.what();
+        status = e.status;
+        caught = e;
     } catch (const std::bad_alloc&) {
-        fit = lpc_fit{};
-        fit.status = LPC_ENOMEM;
-        fit.message = "out of memory";
+        status = LPC_ENOMEM;
+    }
+    if (status != LPC_OK) {
+        // A failed run keeps nothing but its status and message; should even
+        // the message find no memory, lpc_message says "out of memory".
+        lpc_fit empty;
+        std::swap(fit, empty);
+        fit.status = status;
+        try {
+            fit.message = caught.what();
+        } catch (...) {
+            fit.status = LPC_ENOMEM;
+        }
     }
     return fit.status;
 }
@@ -130,7 +141,11 @@ LPCORE_API void lpc_fit_free(lpc_fit* fit) { delete fit; }
 
 LPCORE_API int lpc_status(const lpc_fit* fit) { return fit == nullptr ? LPC_EUSAGE : fit->status; }
 
-LPCORE_API const char* lpc_message(const lpc_fit* fit) { return fit == nullptr ? "no fit" : fit->message.c_str(); }
+LPCORE_API const char* lpc_message(const lpc_fit* fit)
+{
+    if (fit == nullptr) return "no fit";
+    return fit->status == LPC_ENOMEM && fit->message.empty() ? "out of memory" : fit->message.c_str();
+}
 
 LPCORE_API size_t lpc_rows(const lpc_fit* fit) { return fit == nullptr ? 0 : fit->rows; }
 

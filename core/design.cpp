@@ -75,11 +75,17 @@ void name_outputs(Design& d)
     a.nr = d.nr;
     a.deg = d.deg;
     a.lam = d.lam;
+    // The rule's refusal, kept: a shortage of memory is no fault of the input.
+    std::string refusal;
     lp::Report quiet;
-    quiet.text = [](void*, int, const char*) {};
+    quiet.ctx = &refusal;
+    quiet.text = [](void* ctx, int, const char* s) { *static_cast<std::string*>(ctx) += s; };
     a.report = &quiet;
     lp::Layout lay;
-    if (!d.est->rule(a, lay)) throw input(std::string(d.est->name) + " cannot fit this design");
+    if (!d.est->rule(a, lay)) {
+        if (refusal.find("cannot allocate") != std::string::npos) throw Error(LPC_ENOMEM, "out of memory");
+        throw input(std::string(d.est->name) + " cannot fit this design: " + refusal);
+    }
     d.B = static_cast<std::size_t>(lay.size());
 
     // power[c][k]: the power of continuous regressor k in column c.
