@@ -101,7 +101,7 @@ TEST(WindowsHost, ResultsIgnoreTheCallersX87Precision)
     set_x87_control(static_cast<std::uint16_t>((saved & ~0x0300u) | 0x0200u));  // 53-bit precision
     const host::Outcome dbl = call_export(lib, "tremsal", pr);
     set_x87_control(saved);
-    EXPECT_EQ(std::memcmp(extended.mh.data(), dbl.mh.data(), extended.mh.size() * sizeof(double)), 0);
-    EXPECT_EQ(std::memcmp(extended.sh.data(), dbl.sh.data(), extended.sh.size() * sizeof(double)), 0);
-    EXPECT_EQ(std::memcmp(extended.fh.data(), dbl.fh.data(), extended.fh.size() * sizeof(double)), 0);
+    EXPECT_TRUE(same_bits(extended.mh, dbl.mh));
+    EXPECT_TRUE(same_bits(extended.sh, dbl.sh));
+    EXPECT_TRUE(same_bits(extended.fh, dbl.fh));
 }
