@@ -588,21 +588,17 @@ int main(int argc, char** argv)
         }
         for (CLI::App* sub : app.get_subcommands()) o.sub = sub, o.estimator = sub->get_name();
         return run(o);
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "lpfit: %s\n", e.what());
-        return kBadInput;
-    } catch (const FitError& e) {
+    } catch (const std::exception& e) {
+        // An interrupt ends the fit at its next piece of work, and gnuplot at once.
         if (interrupted) {
             std::fprintf(stderr, "lpfit: interrupted\n");
             return kInterrupted;
         }
+        if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
+            std::fprintf(stderr, "lpfit: out of memory\n");
+            return kNoMemory;
+        }
         std::fprintf(stderr, "lpfit: %s\n", e.what());
-        return kFailed;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "lpfit: out of memory\n");
-        return kNoMemory;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "lpfit: %s\n", e.what());
-        return kBadInput;
+        return dynamic_cast<const FitError*>(&e) != nullptr ? kFailed : kBadInput;
     }
 }
