@@ -24,7 +24,7 @@
 
 #include "estimators/export.h"
 #include "estimators/frame.h"
-#include "fuzz/bytes.h"
+#include "bytes.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)

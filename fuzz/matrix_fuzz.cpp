@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "fuzz/bytes.h"
+#include "bytes.h"
 #include "matrix/Matrix"
 #include "numeric/numeric.h"
 

@@ -1,11 +1,7 @@
-// The host layer on POSIX systems: shared libraries through dlopen and dlsym,
-// and the scratch file behind StdoutCapture.
+// The host layer on POSIX systems: shared libraries through dlopen and dlsym.
 #include <dlfcn.h>
 
-#include <cstdio>
-
 #include "host/loader.h"
-#include "host/platform.h"
 
 namespace host {
 
@@ -24,7 +20,5 @@ void* Library::lookup(const std::string& name) const
 }
 
 bool Library::exports(const std::string& name) const { return dlsym(handle, name.c_str()) != nullptr; }
-
-std::FILE* scratch_file() { return std::tmpfile(); }
 
 }  // namespace host

@@ -1,16 +1,14 @@
 // The host layer on Windows: dynamic-link libraries through LoadLibrary and
-// GetProcAddress, and the scratch file behind StdoutCapture.
+// GetProcAddress.
 //
 // A bare name such as "Dorvane.dll" is found by the loader's own search, which
 // starts in the directory of the host executable; a path is loaded as given.
 // Paths are UTF-8 and reach the loader as UTF-16.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "host/loader.h"
-#include "host/platform.h"
 
 namespace host {
 
@@ -68,20 +66,6 @@ void* Library::lookup(const std::string& name) const
 bool Library::exports(const std::string& name) const
 {
     return GetProcAddress(static_cast<HMODULE>(handle), name.c_str()) != nullptr;
-}
-
-std::FILE* scratch_file()
-{
-    // The C runtime's tmpfile() creates its file in the root of the current
-    // drive, where an ordinary user may not write; use the user's temporary
-    // directory instead. "D" removes the file when it is closed.
-    wchar_t dir[MAX_PATH + 1], name[MAX_PATH + 1];
-    const DWORD len = GetTempPathW(MAX_PATH + 1, dir);
-    if (len == 0 || len > MAX_PATH) return nullptr;
-    if (GetTempFileNameW(dir, L"lpo", 0, name) == 0) return nullptr;
-    std::FILE* f = _wfopen(name, L"w+bD");
-    if (f == nullptr) DeleteFileW(name);
-    return f;
 }
 
 }  // namespace host

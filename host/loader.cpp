@@ -1,18 +1,9 @@
-// Export calls on host arrays and capture of what the libraries print. The
-// loading itself is per platform: library_posix.cpp, library_win32.cpp.
+// Export calls on host arrays. The loading itself is per platform:
+// library_posix.cpp, library_win32.cpp.
 #include "host/loader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-#include "host/platform.h"
 
 namespace host {
 
@@ -73,88 +64,6 @@ Outcome outputs(const std::string& name, const Problem& pr, double fill, const s
     out.sh.assign(std::max<std::size_t>(m * B, 1), fill);
     out.fh = fh0.empty() ? std::vector<double>(std::max<std::size_t>(density_size(pr), 1), 0.0) : fh0;
     return out;
-}
-
-Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill,
-             const std::vector<double>& fh0)
-{
-    Outcome out = outputs(name, pr, fill, fh0);
-
-    // The host's own copies: the library must read them and write only outputs.
-    Problem copy = pr;
-    if (copy.t.empty()) copy.t.push_back(0.0);
-
-    StdoutCapture capture;
-    out.ret = invoke(lib, name, copy, out.mh.data(), out.sh.data(), out.fh.data());
-    out.printed = capture.finish();
-    return out;
-}
-
-StdoutCapture::StdoutCapture()
-{
-    std::fflush(stdout);
-    file = scratch_file();
-    if (file == nullptr) throw std::runtime_error("cannot open a temporary file");
-    saved = dup(STDOUT_FILENO);
-    if (saved < 0 || dup2(fileno(file), STDOUT_FILENO) < 0) {
-        if (saved >= 0) close(saved);
-        std::fclose(file);
-        throw std::runtime_error("cannot redirect standard output");
-    }
-}
-
-StdoutCapture::~StdoutCapture() { finish(); }
-
-std::string StdoutCapture::finish()
-{
-    if (file == nullptr) return {};
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    std::string text;
-    std::rewind(file);
-    char buf[4096];
-    std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, got);
-    std::fclose(file);
-    file = nullptr;
-    return text;
-}
-
-const std::vector<double>& Table::column(const std::string& name) const
-{
-    for (std::size_t k = 0; k < names.size(); ++k)
-        if (names[k] == name) return columns[k];
-    throw std::runtime_error("no column " + name);
-}
-
-Table read_csv(const std::string& path)
-{
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot open " + path);
-    Table tab;
-    std::string line, cell;
-    if (!std::getline(in, line)) throw std::runtime_error(path + " is empty");
-    std::istringstream head(line);
-    while (std::getline(head, cell, ',')) tab.names.push_back(cell);
-    tab.columns.resize(tab.names.size());
-    for (int row = 2; std::getline(in, line); ++row) {
-        if (line.empty() || line == "\r") continue;
-        std::istringstream fields(line);
-        std::size_t k = 0;
-        for (; std::getline(fields, cell, ','); ++k) {
-            char* end = nullptr;
-            errno = 0;
-            const double v = std::strtod(cell.c_str(), &end);
-            if (k >= tab.names.size() || end == cell.c_str() || errno == ERANGE)
-                throw std::runtime_error(path + ":" + std::to_string(row) + ": not a number: " + cell);
-            tab.columns[k].push_back(v);
-        }
-        if (k != tab.names.size())
-            throw std::runtime_error(path + ":" + std::to_string(row) + ": expected " +
-                                     std::to_string(tab.names.size()) + " fields");
-    }
-    return tab;
 }
 
 }  // namespace host

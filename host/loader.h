@@ -1,14 +1,14 @@
 // The host side of the foreign-function interface: load a deliverable at run
 // time, look an export up by name, and call it with the host's own
-// column-major double arrays, reading back the outputs and what it printed.
+// column-major double arrays.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "estimators/export.h"
+#include "include/lpfit.h"
 
 namespace host {
 
@@ -55,7 +55,7 @@ struct Problem {
 struct Outcome {
     int ret = -1;
     std::vector<double> mh, sh, fh;  // m × B, m × B, m × (K + 1) or m
-    std::string printed;             // everything written to standard output
+    std::string printed;             // what it wrote to standard output, when the caller collected it
 };
 
 // Output columns B that the export `name` writes for `pr`, as its documentation
@@ -72,35 +72,5 @@ int invoke(const Library& lib, const std::string& name, Problem& pr, double* mh,
 // sh (m × B) filled with `fill`, fh with zeros (or `fh0` when it is not empty).
 Outcome outputs(const std::string& name, const Problem& pr, double fill = 0.0,
                 const std::vector<double>& fh0 = {});
-
-// Calls export `name` of `lib` on copies of pr's arrays. mh and sh start filled
-// with `fill` and fh with zeros (or with `fh0` when it is not empty).
-Outcome call(const Library& lib, const std::string& name, const Problem& pr, double fill = 0.0,
-             const std::vector<double>& fh0 = {});
-
-// Collects what is written to standard output (file descriptor 1) while it
-// lives, C stdio included.
-class StdoutCapture {
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-    // Stops capturing and returns the text.
-    std::string finish();
-
-private:
-    int saved = -1;
-    std::FILE* file = nullptr;
-};
-
-// A table of numbers read from a CSV file with one header line.
-struct Table {
-    std::vector<std::string> names;
-    std::vector<std::vector<double>> columns;
-    const std::vector<double>& column(const std::string& name) const;
-};
-// Reads a comma-separated file; throws std::runtime_error on a malformed line.
-Table read_csv(const std::string& path);
 
 }  // namespace host

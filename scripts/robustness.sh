@@ -57,7 +57,7 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/concurrenc
 echo "robustness: ThreadSanitizer found no race in 8 threads x 300 calls"
 
 # The figures of the fault injection and the soak, from the optimised build.
-if [ -x build/tests/alloc_tests ] && [ -x build/tests/soak_tests ]; then
-  build/tests/alloc_tests --gtest_filter='FaultInjection.EveryFailedAllocationIsARefusal' | grep allocations
+if [ -x build/tests/fault_injection_tests ] && [ -x build/tests/soak_tests ]; then
+  build/tests/fault_injection_tests --gtest_filter='FaultInjection.EveryFailedAllocationIsARefusal' | grep allocations
   build/tests/soak_tests | grep '^soak:'
 fi

@@ -1,5 +1,5 @@
-// The CSV reader on the shapes real files come in, number formatting that
-// round-trips, and staged output files.
+// The CSV reader on the shapes real files come in, cells, number formatting
+// that round-trips, tables and staged output files.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <random>
 
 #include "cli/tool.h"
-#include "host/csv.h"
+#include "cli/csv.h"
 
 using lpfit::InputError;
 using lpfit::read_csv_file;
@@ -70,15 +70,35 @@ TEST(CsvRead, ReportsFileAndLineOfMalformedInput)
     EXPECT_EQ(error_of([&] { twice.column("b"); }), s.path("t.csv") + ": no column 'b' in the header");
 }
 
-TEST(CsvCells, MissingAndNumbers)
+TEST(CsvCells, MissingNumbersAndText)
 {
     for (const char* cell : {"", "  ", "NA", " NA "}) EXPECT_TRUE(lpfit::is_missing(cell)) << "'" << cell << "'";
     for (const char* cell : {"0", "na", "NaN", "N/A"}) EXPECT_FALSE(lpfit::is_missing(cell)) << cell;
     double v = 0;
-    for (const char* cell : {"abc", "1.5x", "1,5", "inf", "-Inf", "nan", "1e999", ""})
-        EXPECT_FALSE(lpfit::parse_number(cell, v)) << cell;
+    for (const char* cell : {"abc", "1.5x", "1,5", "", "0x", "--1"}) EXPECT_FALSE(lpfit::parse_number(cell, v)) << cell;
+    // What the tool writes for the values that are not finite reads back as them.
+    EXPECT_TRUE(lpfit::parse_number("Inf", v) && v == HUGE_VAL);
+    EXPECT_TRUE(lpfit::parse_number(" -Inf", v) && v == -HUGE_VAL);
+    EXPECT_TRUE(lpfit::parse_number("NaN", v) && std::isnan(v));
+    EXPECT_TRUE(lpfit::parse_number("1e999", v) && v == HUGE_VAL);  // beyond the doubles
     EXPECT_TRUE(lpfit::parse_number("4.9e-324", v));  // the smallest subnormal is a number
     EXPECT_EQ(v, 4.9e-324);
+
+    Scratch s;
+    const lpfit::CsvFile f = read_csv_file(s.file("c.csv", "a,b\n1.5,NA\nx,\n"));
+    EXPECT_EQ(lpfit::cell_value(f, 0, 0), 1.5);
+    EXPECT_TRUE(std::isnan(lpfit::cell_value(f, 0, 1)));
+    EXPECT_TRUE(std::isnan(lpfit::cell_value(f, 1, 1)));
+    EXPECT_EQ(error_of([&] { lpfit::cell_value(f, 1, 0); }), s.path("c.csv") + ":3: column 1 'a': 'x' is not a number");
+}
+
+TEST(CsvTable, AHeaderAndARowPerPoint)
+{
+    lpfit::Table t;
+    t.names = {"x", "level, in m", "n\"q"};
+    t.columns = {{1, 2}, {0.1234567, HUGE_VAL}, {NAN, -0.5}};
+    EXPECT_EQ(lpfit::csv_text(t, 4), "x,\"level, in m\",\"n\"\"q\"\n1,0.1235,NaN\n2,Inf,-0.5\n");
+    EXPECT_EQ(lpfit::csv_text(lpfit::Table{{"h"}, {{}}}, 17), "h\n");
 }
 
 TEST(CsvNumbers, SeventeenDigitsRoundTripAndSpecialValuesReadBack)

@@ -1,5 +1,6 @@
-// Helpers for the command-line tool's tests: a scratch directory, small files
-// and a run of the built lpfit binary with its exit status and both streams.
+// Helpers for the command-line tool's tests: a scratch directory, small files,
+// a run of the built lpfit binary with its exit status and both streams, and
+// its table read back.
 #pragma once
 
 #include <dirent.h>
@@ -16,19 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/loader.h"
-
-// The libraries under test, loaded once.
-inline const host::Library& dorvane_so()
-{
-    static const host::Library lib(DORVANE_PATH);
-    return lib;
-}
-inline const host::Library& tremsal_so()
-{
-    static const host::Library lib(TREMSAL_PATH);
-    return lib;
-}
+#include "support.h"
 
 // A directory under /tmp, removed with its files when the test ends.
 class Scratch {
@@ -126,5 +115,24 @@ inline Parsed parse_table(const std::string& text)
     return p;
 }
 
-// Identical doubles, NaN equal to NaN of the same bits.
-inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// Column `name` of a parsed table.
+inline std::vector<double> column(const Parsed& t, const std::string& name)
+{
+    const auto at = std::find(t.header.begin(), t.header.end(), name);
+    if (at == t.header.end()) {
+        ADD_FAILURE() << "no column " << name;
+        return {};
+    }
+    std::vector<double> v;
+    for (const std::vector<double>& row : t.rows) v.push_back(row[static_cast<std::size_t>(at - t.header.begin())]);
+    return v;
+}
+
+// The count of lines of `text` that start with `start`.
+inline std::size_t lines_starting(const std::string& text, const std::string& start)
+{
+    std::size_t count = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) count += line.compare(0, start.size(), start) == 0 ? 1 : 0;
+    return count;
+}

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "include/lpcore.h"
+#include "lpcore.h"
+#include "support.h"
 
 struct Spec {
     lpc_spec* s;
@@ -86,15 +87,6 @@ struct Fit {
         return t == nullptr ? "<null>" : t;
     }
 };
-
-// The same bits, NaN included.
-inline bool same_bits(double a, double b)
-{
-    std::uint64_t u, v;
-    std::memcpy(&u, &a, sizeof u);
-    std::memcpy(&v, &b, sizeof v);
-    return u == v;
-}
 
 // Every column of two fits has the same bits.
 inline bool same_table(const Fit& a, const Fit& b)

@@ -74,7 +74,7 @@ TEST(CoreTable, EqualsADirectCallOfTheExportBitForBit)
             pr.grp[0] = c.groups;
             pr.grp[1] = 2;
         }
-        const host::Outcome o = host::call(deliverable(c.estimator), c.estimator, pr);
+        const host::Outcome o = call_export(c.estimator, pr);
         const int B = host::output_columns(c.estimator, pr);
         const std::vector<std::string> names = f.names();
         ASSERT_GE(names.size(), static_cast<std::size_t>(c.pc + B * (c.vol ? 2 : 1) + 1 + c.groups));

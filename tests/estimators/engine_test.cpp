@@ -83,11 +83,6 @@ Call problem(int n, int p, int pc, int m, int deg, int B, lp::LayoutRule rule, u
     return c;
 }
 
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 // Row j of an m-row array with `cols` columns.
 std::vector<double> row(const std::vector<double>& v, int m, int cols, int j)
 {

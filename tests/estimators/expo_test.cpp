@@ -23,8 +23,6 @@ std::vector<lp::Kernel> kernels()
     return out;
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // |got - e^x| in units of the last place of e^x (of the subnormal grid below
 // the normal range), with e^x from long double.
 double ulp_error(double got, double x)

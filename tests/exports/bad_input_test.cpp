@@ -93,7 +93,7 @@ TEST(BadInput, EachKindGetsOneRefusalAndUntouchedOutputs)
         host::Outcome out = host::outputs(b.name, pr, fill);
         const bool want_sh = std::string(b.argument) != "`sh`";
         {
-            host::StdoutCapture capture;
+            StdoutCapture capture;
             host::Problem call = pr;
             if (b.null_x) call.x = std::vector<double>();  // an empty vector's data() is null
             out.ret = host::invoke(deliverable(b.name), b.name, call, out.mh.data(), want_sh ? out.sh.data() : nullptr,

@@ -17,7 +17,7 @@ namespace {
 
 host::Outcome run(const host::Problem& pr, double fill = -777.0)
 {
-    return host::call(deliverable("dorvane"), "dorvane", pr, fill);
+    return call_export("dorvane", pr, fill);
 }
 
 const char kWarning[] =

@@ -14,7 +14,7 @@ namespace {
 
 host::Outcome run(const std::string& name, const host::Problem& pr)
 {
-    return host::call(deliverable(name), name, pr, -777.0);
+    return call_export(name, pr, -777.0);
 }
 
 bool untouched(const host::Outcome& out)

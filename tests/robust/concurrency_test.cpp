@@ -62,11 +62,6 @@ std::vector<Job> jobs()
     return j;
 }
 
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
 // Each line of text with its count.
 std::map<std::string, long> line_counts(const std::string& text, long times = 1)
 {
@@ -84,7 +79,7 @@ TEST(Concurrency, EightThreadsGiveTheResultsOfCallsMadeAlone)
     constexpr int threads = 8, calls = 300;
     std::vector<Job> work = jobs();
     std::map<std::string, long> expected;
-    for (Job& job : work) job.alone = host::call(deliverable(job.name), job.name, job.pr, -1.0);
+    for (Job& job : work) job.alone = call_export(job.name, job.pr, -1.0);
     ASSERT_NE(work[work.size() - 4].alone.printed.find("t: sum of off-diagonal element"), std::string::npos);
 
     // Thread r makes calls r, r + threads, ... of the job list, over and over.
@@ -92,7 +87,7 @@ TEST(Concurrency, EightThreadsGiveTheResultsOfCallsMadeAlone)
     std::vector<std::thread> pool;
     std::string printed;
     {
-        host::StdoutCapture capture;
+        StdoutCapture capture;
         for (int r = 0; r < threads; ++r)
             pool.emplace_back([&, r] {
                 for (int c = 0; c < calls; ++c) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -169,24 +170,20 @@ struct Trial {
 Trial run(const std::string& name, const host::Problem& pr, Heap heap, long k)
 {
     Trial r;
-    r.out = host::outputs(name, pr, fill);
-    host::Problem copy = pr;
-    if (copy.t.empty()) copy.t.push_back(0.0);
-    const host::Library& lib = deliverable(name);
-
-    host::StdoutCapture capture;
-    made[0] = made[1] = 0;
-    fail_at = k;
-    fail_heap = heap;
-    live_count = 0;
-    live_overflow = false;
-    armed = true;
-    r.out.ret = host::invoke(lib, name, copy, r.out.mh.data(), r.out.sh.data(), r.out.fh.data());
-    armed = false;
-    r.allocations[0] = made[0];
-    r.allocations[1] = made[1];
-    r.leaked = live_overflow ? max_live : live_count;
-    r.out.printed = capture.finish();
+    r.out = call_export(deliverable(name), name, pr, fill, {}, [&](const std::function<int()>& call) {
+        made[0] = made[1] = 0;
+        fail_at = k;
+        fail_heap = heap;
+        live_count = 0;
+        live_overflow = false;
+        armed = true;
+        const int ret = call();
+        armed = false;
+        r.allocations[0] = made[0];
+        r.allocations[1] = made[1];
+        r.leaked = live_overflow ? max_live : live_count;
+        return ret;
+    });
     return r;
 }
 
@@ -199,11 +196,6 @@ bool untouched(const host::Outcome& out)
     for (double v : out.fh)
         if (v != 0.0) return false;
     return true;
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 struct Case {

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "host/loader.h"
+#include "calls.h"
 
 namespace {
 
@@ -236,7 +236,7 @@ int write_transcript(const char* path, const char* dorvane_path, const char* tre
         const host::Problem pr = c.make();
         const host::Library& lib = std::strcmp(c.name, "dorvane") == 0 ? dorvane : tremsal;
         // mh and sh start as -777: entries a call leaves alone show as such.
-        const host::Outcome o = host::call(lib, c.name, pr, -777.0);
+        const host::Outcome o = call_export(lib, c.name, pr, -777.0);
         std::fprintf(out, "case %s: %s\nret %d\n", c.name, c.title, o.ret);
         write_printed(out, o.printed);
         write_doubles(out, "mh", o.mh);

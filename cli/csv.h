@@ -1,7 +1,7 @@
 // CSV files in and out for the command-line tool: a reader that keeps every
 // cell as text with the line it came from, so that a message can name the
 // file, line and column of a bad cell; number formatting that round-trips;
-// and output files that appear under their names only when complete.
+// tables; and output files that appear under their names only when complete.
 #pragma once
 
 #include <cstddef>
@@ -40,15 +40,27 @@ CsvFile read_csv_file(const std::string& path);
 
 // True for a missing value: an empty cell or NA.
 bool is_missing(const std::string& cell);
-// Reads the whole cell as a finite number (surrounding blanks allowed);
-// false when it is not one.
+// Reads the whole cell as a number (surrounding blanks allowed), as strtod
+// reads it: Inf, -Inf and NaN are numbers, and so is 1e999, which is too large
+// for a double and reads as Inf; false when it is not a number.
 bool parse_number(const std::string& cell, double& v);
+// A cell of a data column: NaN for a missing value (empty or NA), the number
+// otherwise; throws InputError naming the cell when it is neither.
+double cell_value(const CsvFile& f, std::size_t i, std::size_t k);
 
 // v with `digits` significant digits (17 round-trips every double); NaN and
 // infinities as NaN, Inf and -Inf, which R and Python read back.
 std::string format_number(double v, int digits);
 // s as a CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csv_field(const std::string& s);
+
+// A table of named columns of equal length, as CSV text: a header line, then
+// one line per row with `digits` significant digits.
+struct Table {
+    std::vector<std::string> names;
+    std::vector<std::vector<double>> columns;
+};
+std::string csv_text(const Table& t, int digits);
 
 // An output file that appears under its name only when committed: the text
 // goes to a temporary file beside it, renamed over the name by commit(). An

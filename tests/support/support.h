@@ -4,31 +4,29 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "host/loader.h"
+#include "calls.h"
 
 // The statement must end the process with status 1 and a line on standard
 // error matching `pattern`.
 #define EXPECT_FATAL(statement, pattern) EXPECT_EXIT(statement, ::testing::ExitedWithCode(1), pattern)
 
-#if defined(DORVANE_PATH) && defined(TREMSAL_PATH)
-// The deliverable that exports `name`, loaded once per test program.
-inline const host::Library& deliverable(const std::string& name)
+// The same bits, NaN included: a NaN equals only a NaN of the same bits.
+inline bool same_bits(double a, double b)
 {
-    static const host::Library dorvane_so(DORVANE_PATH), tremsal_so(TREMSAL_PATH);
-    return name == "dorvane" ? dorvane_so : tremsal_so;
+    std::uint64_t u, v;
+    std::memcpy(&u, &a, sizeof u);
+    std::memcpy(&v, &b, sizeof v);
+    return u == v;
 }
-#endif
-
-// Runs f() and returns what it wrote to standard output.
-template <class F>
-std::string printed_by(F&& f)
+inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
 {
-    host::StdoutCapture capture;
-    std::forward<F>(f)();
-    return capture.finish();
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Starts body(arg) on a thread of its own with a call stack of `stack` bytes

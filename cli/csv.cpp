@@ -1,5 +1,5 @@
-// CSV reading on libcsv, number formatting, staged output files.
-#include "host/csv.h"
+// CSV reading on libcsv, number formatting, tables, staged output files.
+#include "cli/csv.h"
 
 #include <csv.h>
 #include <sys/stat.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 namespace lpfit {
@@ -137,12 +138,19 @@ bool parse_number(const std::string& cell, double& v)
     const std::string s = trimmed(cell);
     if (s.empty()) return false;
     char* end = nullptr;
-    errno = 0;
     const double d = std::strtod(s.c_str(), &end);
-    // ERANGE with a finite result is underflow to a subnormal or zero: a number all the same.
-    if (end != s.c_str() + s.size() || !std::isfinite(d) || (errno == ERANGE && std::fabs(d) > 1.0)) return false;
+    if (end != s.c_str() + s.size()) return false;
     v = d;
     return true;
+}
+
+double cell_value(const CsvFile& f, std::size_t i, std::size_t k)
+{
+    const std::string& cell = f.rows[i][k];
+    if (is_missing(cell)) return std::numeric_limits<double>::quiet_NaN();
+    double v = 0;
+    if (!parse_number(cell, v)) throw InputError(f.where(i, k) + ": '" + cell + "' is not a number");
+    return v;
 }
 
 std::string format_number(double v, int digits)
@@ -163,6 +171,19 @@ std::string csv_field(const std::string& s)
         q += c;
     }
     return q + '"';
+}
+
+std::string csv_text(const Table& t, int digits)
+{
+    std::string s;
+    for (std::size_t k = 0; k < t.names.size(); ++k) s += (k ? "," : "") + csv_field(t.names[k]);
+    s += '\n';
+    const std::size_t rows = t.columns.empty() ? 0 : t.columns[0].size();
+    for (std::size_t i = 0; i < rows; ++i) {
+        for (std::size_t k = 0; k < t.columns.size(); ++k) s += (k ? "," : "") + format_number(t.columns[k][i], digits);
+        s += '\n';
+    }
+    return s;
 }
 
 StagedFile::StagedFile(const std::string& path) : name(path)

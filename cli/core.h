@@ -1,0 +1,60 @@
+// The tool's owners of the core's spec and fit: the C API with the failures
+// of its setters turned into InputError, and the results read as vectors.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/csv.h"
+#include "lpcore.h"
+
+namespace lpfit {
+
+// An lpc_spec. A setter the core refuses throws InputError with the core's
+// message, after `context` (such as the file the values came from) when one
+// is given.
+class Spec {
+public:
+    explicit Spec(const std::string& estimator);
+    ~Spec();
+    Spec(const Spec&) = delete;
+    Spec& operator=(const Spec&) = delete;
+
+    void response(const std::string& name, const std::vector<double>& y);
+    void regressor(const std::string& name, const std::vector<double>& x, bool dummy);
+    void set_int(const char* name, long long v, const std::string& context = "");
+    void set_double(const char* name, double v, const std::string& context = "");
+    void set_doubles(const char* name, const std::vector<double>& v, const std::string& context = "");
+    void set_text(const char* name, const std::string& v, const std::string& context = "");
+    const lpc_spec* get() const { return s; }
+
+private:
+    void check(int status, const std::string& context) const;
+    lpc_spec* s;
+};
+
+// An lpc_fit, run from a spec.
+class Fit {
+public:
+    Fit(const Spec& spec, lpc_progress progress, void* ctx);
+    ~Fit();
+    Fit(const Fit&) = delete;
+    Fit& operator=(const Fit&) = delete;
+
+    int status() const { return code; }
+    std::string message() const;
+    // The table: the core's columns in its order.
+    Table table() const;
+    bool has(const char* name) const;
+    // A named array; empty when the fit has none.
+    std::vector<double> values(const std::string& name) const;
+    std::vector<long long> points(const char* name) const;
+    // A text with point numbers from 1.
+    std::string text(const char* name) const;
+
+private:
+    lpc_fit* f = nullptr;
+    int code = LPC_ENOMEM;
+};
+
+}  // namespace lpfit
