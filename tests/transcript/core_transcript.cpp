@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "include/lpcore.h"
+#include "lpcore.h"
 
 namespace {
 
