@@ -395,17 +395,10 @@ lpfit::Picture picture(const Options& o, const lpfit::Data& d, int phase, const 
     pic.level = column(t, "level");
     pic.density = column(t, "density");
     for (double v : column(t, "var")) pic.sd.push_back(v >= 0 ? std::sqrt(v) : NAN);
-    // The level's interval: lower_level and upper_level; ci_lower and
-    // ci_upper are the older asymptotic band of a local linear fit.
+    // The level's interval, when the core gives one.
     pic.lower = column(t, "lower_level");
     pic.upper = column(t, "upper_level");
-    if (!pic.lower.empty() && pic.upper.size() == pic.lower.size()) {
-        pic.band = band_key(o, "");
-    } else {
-        pic.lower = column(t, "ci_lower");
-        pic.upper = column(t, "ci_upper");
-        pic.band = lpfit::format_number(100 * (o.given("--conf") ? o.conf : 0.95), 6) + "% pointwise confidence band";
-    }
+    if (!pic.lower.empty()) pic.band = band_key(o, "");
     if (pic.upper.size() != pic.lower.size() || pic.lower.size() != pic.t.size()) pic.lower.clear(), pic.upper.clear();
     if (o.derivative) {
         pic.derivative = true;
