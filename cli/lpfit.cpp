@@ -385,7 +385,7 @@ lpfit::Picture picture(const Options& o, const lpfit::Data& d, int phase, const 
     const std::string x = d.cont[0];
     lpfit::Picture pic;
     const std::size_t n = d.n() - main.points("dropped").size();
-    pic.title = o.estimator + ": " + main.text("title") + " fit of " + d.response + ", n = " + std::to_string(n) +
+    pic.title = o.estimator + ": " + main.text("title") + " of " + d.response + ", n = " + std::to_string(n) +
                 ", h = " + lpfit::format_number(grid.h[0], 4) + " (" + main.text("method") + ")";
     pic.xlabel = d.xlabel;
     pic.ylabel = d.response;

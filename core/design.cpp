@@ -152,7 +152,7 @@ void check_finite(const Column& c, const char* what, long long base)
         throw input(std::string(what) + " '" + c.name + "' has " + std::to_string(bad) +
                     (bad == 1 ? " missing or infinite value" : " missing or infinite values") +
                     ", the first at observation " + std::to_string(static_cast<long long>(first) + base) +
-                    "; leave such observations out with missing = \"drop\"");
+                    "; to leave such observations out, set missing to drop");
 }
 
 // The columns without the observations that have a missing (non-finite)
@@ -226,6 +226,7 @@ Design design(const Spec& given)
         std::vector<Column*> cols = {&dropped.y};
         for (Column& c : dropped.cont) cols.push_back(&c);
         for (Column& c : dropped.dummies) cols.push_back(&c);
+        if (dropped.group_of.given) cols.push_back(&dropped.group_of.value);
         left_out = drop_missing(cols);
     }
     const Spec& s = left_out.empty() ? given : dropped;
@@ -284,6 +285,20 @@ Design design(const Spec& given)
     d.nr = s.nr.given ? static_cast<int>(*s.nr) : static_cast<int>(d.n);
     if (d.loo && d.nr != static_cast<int>(d.n)) throw input("loo needs nr = n = " + std::to_string(d.n));
     if (s.phase.given && !s.groups.given) throw input("phase goes with groups");
+    if (s.group_of.given) {
+        if (!s.groups.given) throw input("group_of goes with groups, the number of groups");
+        if (s.phase.given) throw input("give either phase (cyclic groups) or group_of (the group of each observation)");
+        if (s.group_of.value.values.size() != d.n)
+            throw input("group_of has " + std::to_string(s.group_of.value.values.size()) +
+                        " values but the response has " + std::to_string(d.n));
+        for (std::size_t i = 0; i < d.n; ++i) {
+            const double g = s.group_of.value.values[i];
+            if (!(g <= static_cast<double>(*s.groups)))
+                throw input("group_of: observation " + std::to_string(static_cast<long long>(i) + base) +
+                            " is in group " + number(g) + ", beyond the " + std::to_string(*s.groups) + " groups");
+            d.group_of.push_back(static_cast<int>(g));
+        }
+    }
     if (s.groups.given) {
         if (*s.groups > 1000000) throw input("groups " + std::to_string(*s.groups) + ": give at most a million groups");
         d.K = static_cast<int>(*s.groups);
@@ -336,7 +351,7 @@ Design design(const Spec& given)
                     std::to_string(d.pc) + " bandwidths");
     if (s.cv_scores.given && (!s.cv_grid.given || s.cv_scores.value.size() * d.pc != s.cv_grid.value.size()))
         throw input("cv_scores needs cv_grid, with one score per candidate");
-    if (s.task.given && *s.task != "fit" && !s.cv_grid.given && !s.cv.given)
+    if (s.task.given && (*s.task == "score" || *s.task == "candidates") && !s.cv_grid.given && !s.cv.given)
         throw input("task '" + *s.task + "' goes with the candidates of cv or cv_grid; give them");
     if (s.label.given && !s.bandwidth.given) throw input("method labels given bandwidths; give them too");
     if (s.at.given && s.at.value.size() % d.pc != 0)

@@ -38,6 +38,7 @@ struct Design {
     std::vector<double> x;  // n × p, column-major, continuous regressors first
     std::vector<double> y;
     std::vector<long long> dropped;  // observations left out for a missing value, from 0
+    std::vector<int> group_of;       // with given groups: the group of each observation, from 1
     int deg = 1, nr = 0, K = 0, phase = 1, lam = 0;  // lam from 1, 0 when unused
     bool vol = false, loo = false;
     std::vector<Output> out;  // the B output columns

@@ -158,9 +158,10 @@ void run_slice(const Design& d, const Points& at, const Call& call, const std::v
                   at.t.begin() + static_cast<std::ptrdiff_t>(k * at.m + s.b), t.begin() + static_cast<std::ptrdiff_t>(k * ms));
     s.mh.assign(std::max<std::size_t>(ms * B, 1), nan);
     s.sh.assign(call.vol ? s.mh.size() : 1, nan);
-    s.fh.assign(std::max<std::size_t>(ms * F, 1), 0.0);
-    const double grp[2] = {call.density_groups && d.K >= 2 ? static_cast<double>(d.K) : 0.0,
-                           call.density_groups && d.K >= 2 ? static_cast<double>(d.phase) : 0.0};
+    // Cyclic groups are the engine's; given ones are summed after the fit.
+    const bool cyclic = call.density_groups && d.K >= 2 && d.group_of.empty();
+    const double grp[2] = {cyclic ? static_cast<double>(d.K) : 0.0, cyclic ? static_cast<double>(d.phase) : 0.0};
+    s.fh.assign(std::max<std::size_t>(ms * (cyclic ? F : 1), 1), 0.0);
 
     lp::Report report;
     report.ctx = &s;
@@ -272,7 +273,7 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
                 r.mh[s.a + j + c * m] = s.mh[j + c * ms];
                 if (call.vol) r.sh[s.a + j + c * m] = s.sh[j + c * ms];
             }
-        for (std::size_t g = 0; g < F; ++g)
+        for (std::size_t g = 0; g < (d.group_of.empty() ? F : 1); ++g)
             for (std::size_t j = 0; j < ms; ++j) r.fh[s.a + j + g * m] = s.fh[j + g * ms];
         for (const Message& msg : s.messages) r.messages.push_back(msg);
         if (call.leverage) std::copy(s.leverage.begin(), s.leverage.end(), r.leverage.begin() + static_cast<std::ptrdiff_t>(s.a));
@@ -308,7 +309,26 @@ Run fit_points(const Design& d, const Points& at, const Call& call, Progress& pr
             }
         }
     }
+    if (F > 1 && !d.group_of.empty()) group_densities(d, at, call, r);
     return r;
+}
+
+void group_densities(const Design& d, const Points& at, const Call& call, Run& r)
+{
+    // Cell g of point j: K·(the weights of the observations of group g),
+    // as the engine's cyclic groups are scaled.
+    const std::size_t m = at.m, n = d.n;
+    const double K = static_cast<double>(d.K), D = static_cast<double>(call.loo ? n - 1 : n);
+    std::vector<double> t(d.pc), cell(static_cast<std::size_t>(d.K));
+    for (std::size_t j = 0; j < m; ++j) {
+        for (std::size_t k = 0; k < d.pc; ++k) t[k] = at.t[j + k * m];
+        std::fill(cell.begin(), cell.end(), 0.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (call.loo && i == at.first + j) continue;
+            cell[static_cast<std::size_t>(d.group_of[i] - 1)] += kernel_weight(d, i, t.data(), call.h, D);
+        }
+        for (std::size_t g = 0; g < cell.size(); ++g) r.fh[j + (g + 1) * m] = cell[g] * K;
+    }
 }
 
 double factor(const Design& d, std::size_t c)

@@ -59,6 +59,9 @@ struct Call {
     bool level_weights = false;  // the level's linear weights at each point
 };
 
+// The density cells of given groups (d.group_of) at the points of r.
+void group_densities(const Design& d, const Points& at, const Call& call, Run& r);
+
 // The output factor of column c: n/nr for the level, slopes and dummies, 2
 // for squares, 6 for cubes, 1 for cross terms.
 double factor(const Design& d, std::size_t c);

@@ -15,12 +15,13 @@ namespace lpc {
 
 namespace {
 
+// "local linear fit", "local quadratic fit with cross products", ...
 std::string title(const Design& d)
 {
     const std::string e = d.est->name;
-    if (e == "locparg") return "local quadratic with third-order terms";
-    if (e == "locpa2g") return "local quadratic with cross products";
-    return d.deg == 1 ? "local linear" : d.deg == 2 ? "local quadratic" : "local cubic";
+    if (e == "locparg") return "local quadratic fit with third-order terms";
+    if (e == "locpa2g") return "local quadratic fit with cross products";
+    return d.deg == 1 ? "local linear fit" : d.deg == 2 ? "local quadratic fit" : "local cubic fit";
 }
 
 std::string plural(std::size_t k, const char* one, const char* many)
@@ -60,7 +61,7 @@ const Kind kinds[] = {
     {"Numerical routine run-time error...", "the LU decomposition found a moment matrix with an all-zero row"},
     {"Singular matrix in routine LUDCMP", nullptr},
     {"...now exiting to system..?.", nullptr},
-    {"WARNING: The estimation of the", "the conditional variance is not checked when the regressors include dummies"},
+    {"WARNING: The estimation of the", ""},  // said once among the warnings
     {"cond. volatility function is not", nullptr},
     {"checked if the regressor matrix", nullptr},
     {"contains dummies", nullptr},
@@ -76,7 +77,7 @@ std::string summary(const std::vector<Message>& msgs, int base, const Design& d)
         bool known = false;
         for (const Kind& k : kinds)
             if (m.text.compare(0, std::char_traits<char>::length(k.start), k.start) == 0) {
-                if (k.what == nullptr) goto next;  // a later line of a report already counted
+                if (k.what == nullptr || *k.what == 0) goto next;  // a later line of a report, or said elsewhere
                 what = k.what;
                 known = true;
                 break;
@@ -113,6 +114,7 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
     const Design d = design(s);
     Selection sel = select_bandwidth(s, d, progress);
     fit.values["bandwidth"] = sel.h;
+    fit.values["n"] = {static_cast<double>(d.n)};
     {
         std::vector<double> tried;
         for (std::size_t c = 0; c < d.pc; ++c)
@@ -145,6 +147,8 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
 
     const Points at = points(s, d);
     const Asked q = asked(s, d);
+    if (q.any) fit.values["conf"] = {q.conf};
+    if (s.task.given && *s.task == "check") return;
     const bool want_fitted = s.fitted.given && *s.fitted != 0;
     Residuals res;
     std::vector<double> s2_se;
@@ -245,7 +249,7 @@ void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
         for (std::size_t k = 0; k < d.pc; ++k) b += (k ? ", " : "") + d.cont[k] + " = " + number(sel.h[k], 6);
         return b;
     }();
-    const std::string head = std::string(d.est->name) + ": " + title(d) + " fit, n = " + std::to_string(d.n) + ", " +
+    const std::string head = std::string(d.est->name) + ": " + title(d) + ", n = " + std::to_string(d.n) + ", " +
                              plural(m, "evaluation point", "evaluation points") + (d.loo ? " (leave-one-out)" : "") +
                              "\nbandwidth: " + bw + " (" + sel.method + ")\n";
     fit.text("header", head);

@@ -101,6 +101,13 @@ void set_doubles(Spec& s, const std::string& name, const double* v, std::size_t 
         s.cv_scores.set(values);
         return;
     }
+    if (name == "group_of") {
+        for (double e : values)
+            if (!(e >= 1 && e <= 1e6 && e == std::trunc(e)) && !std::isnan(e))
+                throw input("group_of: a group " + number(e) + " is not a whole number from 1");
+        s.group_of.set(Column{"group_of", values});
+        return;
+    }
     if (name == "at") {
         for (double e : values)
             if (!std::isfinite(e)) throw input("at: an evaluation point has a missing or infinite coordinate");
@@ -128,7 +135,7 @@ void set_text(Spec& s, const std::string& name, const std::string& v)
         if (v.empty()) throw input("lam: give the name or the number of a continuous regressor");
         s.lam.set(v);
     } else if (name == "task") {
-        one_of({"fit", "score", "candidates"});
+        one_of({"fit", "score", "candidates", "check"});
         s.task.set(v);
     } else if (name == "method") {
         one_of({"given", "rule of thumb", "cross-validated", "aicc", "plug-in"});

@@ -38,6 +38,7 @@ struct Spec {
     Given<std::string> lam, method, task, ci, se, missing;   // method: the bandwidth selector
     Given<std::string> label;  // how given bandwidths came about, for the texts
     Given<std::vector<double>> bandwidth, cv_grid, cv_scores, at;
+    Given<Column> group_of;  // the density group of each observation, 1 ... groups
     Given<double> conf;
 
     // The first error met while the spec was built; lpc_run reports it.

@@ -99,7 +99,10 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *  text    "lam"        the continuous regressor of the cross terms (locparg,
  *                       locpa2g), by name or by number from 1; int "lam" too
  *  int     "groups"     K >= 2 splits the density into K cyclic groups
- *  int     "phase"      the group of observation 0, from 1 (needs "groups")
+ *  int     "phase"      the group of observation 0, from 1 (needs "groups"):
+ *                       observation i is in group ((i + phase - 1) mod K) + 1
+ *  doubles "group_of"   or the group of each observation, 1 ... K (weekdays
+ *                       of dates with holidays, say)
  *  doubles "bandwidth"  one bandwidth per continuous regressor, or one for all
  *  text    "bandwidth"  "rot" (the rule of thumb, the default), "cv"
  *                       (least-squares cross-validation, minimised), "aicc",
@@ -113,7 +116,8 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *  text    "task"       "fit" (the default); "score": only the selection
  *                       criterion at each candidate of cv or cv_grid (values
  *                       "score"); "candidates": only the candidates
- *                       ("selection_h")
+ *                       ("selection_h"); "check": the checks and the
+ *                       bandwidth, no fit
  *  text    "method"     how given bandwidths came about ("given",
  *                       "rule of thumb", "cross-validated", "aicc",
  *                       "plug-in"), for the texts of a fit again with them
@@ -187,6 +191,8 @@ LPCORE_API const double* lpc_column(const lpc_fit* fit, size_t k);
  * that name (m values; lpc_column reads a column whose name is also one of
  * these)
  *   "bandwidth"         the pc bandwidths used
+ *   "n"                 the observations used
+ *   "conf"              the level of the intervals, when there are any
  *   "selection_h"       E x pc bandwidths at which the selection criterion was
  *                       evaluated, in order, column-major
  *   "selection_score"   their E scores (+inf for a failed fit)
@@ -209,7 +215,7 @@ LPCORE_API const double* lpc_values(const lpc_fit* fit, const char* name, size_t
 LPCORE_API const long long* lpc_points(const lpc_fit* fit, const char* name, size_t* count);
 
 /* Texts, with point numbers counted from `base` (0 or 1):
- *   "estimator", "title"   e.g. "dorvane", "local linear"
+ *   "estimator", "title"   e.g. "dorvane", "local linear fit"
  *   "header"      the lines a front end prints above the table
  *   "method"      how the bandwidth was chosen: "given", "rule of thumb",
  *                 "cross-validated", "aicc", "plug-in"

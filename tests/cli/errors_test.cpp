@@ -48,8 +48,8 @@ TEST(BadInput, ASentenceStatusOneAndNothingWritten)
         {fit + " --cv-grid nosuch.csv", "lpfit: nosuch.csv: cannot open: No such file or directory\n"},
         // The data, checked by the core.
         {"dorvane na.csv --y y --x x",
-         "lpfit: response 'y' has 1 missing or infinite value, the first at observation 5; leave such observations out "
-         "with missing = \"drop\"\n"},
+         "lpfit: response 'y' has 1 missing or infinite value, the first at observation 5; to leave such observations "
+         "out, set missing to drop\n"},
         {"tremsal d.csv --y y --x x,z --dummies D",
          "lpfit: 8 observations are too few for the 8 local coefficients of tremsal with deg 3; at least 9 are needed\n",
          false},

@@ -207,8 +207,8 @@ TEST(CoreStatus, EachKindOfTroubleHasItsStatusAndASentence)
     std::vector<double> gap = d.y;
     gap[3] = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(run([&](Spec& s) { s.y(gap, "v"); }).second,
-              "response 'v' has 1 missing or infinite value, the first at observation 4; leave such observations "
-              "out with missing = \"drop\"");
+              "response 'v' has 1 missing or infinite value, the first at observation 4; to leave such observations "
+              "out, set missing to drop");
     Spec unknown("loess");
     EXPECT_EQ(Fit(unknown).message(), "unknown estimator 'loess': use dorvane, tremsal, locparg or locpa2g");
     lpc_fit* f = nullptr;
@@ -305,6 +305,31 @@ TEST(CoreScores, ScoresComputedApartChooseAsTheWholeSelection)
     const Fit fc(chosen);
     EXPECT_EQ(fc.values("bandwidth"), fw.values("bandwidth"));
     EXPECT_TRUE(same_table(fc, fw));
+}
+
+TEST(CoreGroups, GivenGroupsOfTheCyclicPatternGiveTheCyclicCells)
+{
+    const Data d(90);
+    std::vector<double> labels;
+    for (int i = 0; i < 90; ++i) labels.push_back(static_cast<double>((i + 2 - 1) % 5 + 1));
+    auto make = [&](bool given) {
+        auto s = std::make_unique<Spec>("dorvane");
+        s->y(d.y).x("x1", d.x1).set("bandwidth", 0.2).set("groups", 5LL).set("grid", 9LL);
+        if (given) s->set("group_of", labels);
+        else s->set("phase", 2LL);
+        return s;
+    };
+    const auto cyclic = make(false), given = make(true);
+    const Fit fc(*cyclic), fg(*given);
+    ASSERT_EQ(fg.status, LPC_OK) << fg.message();
+    for (const char* c : {"density_g1", "density_g3", "density_g5"}) {
+        const std::vector<double> a = fc.values(c), b = fg.values(c);
+        for (std::size_t j = 0; j < a.size(); ++j) EXPECT_TRUE(same_bits(a[j], b[j])) << c << " " << j;
+    }
+    labels[7] = 6;
+    Spec wrong("dorvane");
+    wrong.y(d.y).x("x1", d.x1).set("groups", 5LL).set("group_of", labels);
+    EXPECT_EQ(Fit(wrong).message(), "group_of: observation 8 is in group 6, beyond the 5 groups");
 }
 
 TEST(CoreApi, ValuesBeforeColumnsCandidatesBaseAndLabels)
