@@ -158,40 +158,18 @@ std::vector<double> read_columns(const std::string& path, const std::vector<std:
     return v;
 }
 
-int weekday_phase(const Data& d)
+std::vector<double> weekday_groups(const Data& d)
 {
-    auto kept = [&](std::size_t i) {
-        bool ok = std::isfinite(d.y[i]);
-        for (const std::vector<double>& x : d.xc) ok = ok && std::isfinite(x[i]);
-        for (const std::vector<double>& x : d.xd) ok = ok && std::isfinite(x[i]);
-        return ok;
-    };
-    auto where = [&](std::size_t i) {
-        return d.source + ":" + std::to_string(d.lines[i]) + ": " + d.dates[i].text() + ", a " +
-               weekday_name(d.dates[i].weekday());
-    };
-    int phase = 1;
-    std::size_t last = d.n();
+    std::vector<double> groups;
     for (std::size_t i = 0; i < d.n(); ++i) {
-        if (!kept(i)) continue;
         const int wd = d.dates[i].weekday();
         if (wd > 5)
-            throw InputError("--groups weekday: " + where(i) +
+            throw InputError("--groups weekday: " + d.source + ":" + std::to_string(d.lines[i]) + ": " +
+                             d.dates[i].text() + ", a " + weekday_name(wd) +
                              ": the weekday groups are Monday to Friday, so the dates must be trading days");
-        if (last == d.n()) {
-            phase = wd;
-        } else {
-            const int prev = d.dates[last].weekday();
-            if (d.dates[i].days() - d.dates[last].days() != (prev == 5 ? 3 : 1))
-                throw InputError("--groups weekday: " + where(i) + ", does not follow " + d.dates[last].text() + ", a " +
-                                 weekday_name(prev) + ", the observation before it: the core counts the density groups "
-                                 "cyclically along the observations, so weekday groups need every weekday from Monday "
-                                 "to Friday in order, without a gap such as a holiday (for cyclic groups whatever the "
-                                 "dates, give --groups 5 and --phase)");
-        }
-        last = i;
+        groups.push_back(wd);
     }
-    return phase;
+    return groups;
 }
 
 }  // namespace lpfit

@@ -71,13 +71,9 @@ Data load_data(const Source& src);
 std::vector<double> read_columns(const std::string& path, const std::vector<std::string>& names, const std::string& what,
                                  std::size_t& rows);
 
-// The phase (the group of observation 1) that makes the core's five cyclic
-// density groups the weekdays Monday ... Friday: group g is weekday g. The
-// core counts groups along the observations it fits, so this holds only when
-// those observations, the ones without a missing value, are consecutive
-// trading days: each the next weekday after the one before. Throws InputError
-// naming the first date that breaks this (a weekend day, a missing weekday
-// such as a holiday, a date out of order).
-int weekday_phase(const Data& d);
+// The weekday of each observation's date, 1 (Monday) to 5 (Friday), the
+// density group of --groups weekday; holidays and other missing days are no
+// matter. Throws InputError naming the first weekend date.
+std::vector<double> weekday_groups(const Data& d);
 
 }  // namespace lpfit

@@ -68,8 +68,8 @@ Intervals: --ci pointwise, rbc (robust bias-corrected, what --ci alone asks for)
 Time series: --returns P makes the log returns r(t) = log(P(t)) - log(P(t-1)) of price
   column P (R's diff(log(P))) and regresses r(t) on r(t-1) ... r(t-Q) (--lags Q), named
   lag1 ... lagQ. --date COL names a column of dates yyyy-mm-dd; --groups weekday then
-  splits the density by weekday, Monday to Friday, which needs the dates to be
-  consecutive trading days (no weekend date, no gap such as a holiday).
+  splits the density by the weekday of each observation's date, Monday to Friday
+  (holidays are no matter; a weekend date is refused).
 Missing values: an empty or NA cell is refused with its count (--missing raise, the
   default) or its observation is left out (--missing drop, or --drop-missing).
 Output: one CSV row per evaluation point: the coordinates, then level, d1_X (slopes),
@@ -178,7 +178,7 @@ void check_options(Options& o)
     if (o.given("--groups")) {
         if (o.weekday()) {
             if (o.date.empty()) throw InputError("--groups weekday takes the groups from the dates; name their column with --date");
-            if (o.given("--phase")) throw InputError("--groups weekday takes the phase from the dates; give no --phase with it");
+            if (o.given("--phase")) throw InputError("--groups weekday takes the groups from the dates; give no --phase with it");
         } else if (!whole_number(o.groups)) {
             throw InputError("--groups '" + o.groups + "' is neither a count of groups nor weekday");
         }
@@ -227,7 +227,8 @@ struct Picture {
 };
 
 // The spec of the options' fit on the data d, or of a picture's fit.
-std::unique_ptr<lpfit::Spec> make_spec(const Options& o, const lpfit::Data& d, int phase, const Picture* pic)
+std::unique_ptr<lpfit::Spec> make_spec(const Options& o, const lpfit::Data& d, const std::vector<double>& weekdays,
+                                       const Picture* pic)
 {
     auto s = std::make_unique<lpfit::Spec>(o.estimator);
     s->response(d.response, d.y);
@@ -239,7 +240,7 @@ std::unique_ptr<lpfit::Spec> make_spec(const Options& o, const lpfit::Data& d, i
     if (o.given("--lam")) s->set_text("lam", o.lam);
     if (o.weekday()) {
         s->set_int("groups", 5);
-        s->set_int("phase", phase);
+        s->set_doubles("group_of", weekdays);
     } else if (o.given("--groups")) {
         s->set_int("groups", std::stoll(o.groups));
     }
@@ -368,7 +369,8 @@ std::string band_key(const Options& o, const std::string& what)
 
 // The picture of the fit of one continuous regressor, from a fit on 201
 // points over the range of the evaluation points.
-lpfit::Picture picture(const Options& o, const lpfit::Data& d, int phase, const lpfit::Fit& main, const lpfit::Table& table,
+lpfit::Picture picture(const Options& o, const lpfit::Data& d, const std::vector<double>& weekdays, const lpfit::Fit& main,
+                       const lpfit::Table& table,
                        lpfit::Painter& painter, std::size_t& failed)
 {
     const std::vector<double>& at = table.columns[0];
@@ -378,7 +380,7 @@ lpfit::Picture picture(const Options& o, const lpfit::Data& d, int phase, const 
     Picture grid;
     grid.h = main.values("bandwidth");
     for (int j = 0; j <= 200; ++j) grid.at.push_back(j == 200 ? hi : lo + (hi - lo) * j / 200.0);
-    const auto fine = run_spec(*make_spec(o, d, phase, &grid), painter);
+    const auto fine = run_spec(*make_spec(o, d, weekdays, &grid), painter);
     const lpfit::Table t = fine->table();
     failed = fine->points("failed").size();
 
@@ -462,12 +464,12 @@ int run(Options& o)
     check_options(o);
     lpfit::Source src{o.data, o.y, o.x, o.dummies, o.returns, o.lags, o.date};
     const lpfit::Data d = lpfit::load_data(src);
-    const int phase = o.weekday() ? lpfit::weekday_phase(d) : 1;
+    const std::vector<double> weekdays = o.weekday() ? lpfit::weekday_groups(d) : std::vector<double>();
     if (!o.plot.empty() && d.cont.size() != 1)
         throw InputError("--plot draws a fit in one continuous regressor; this one has " + std::to_string(d.cont.size()));
 
     lpfit::Painter painter = lpfit::terminal_painter(o.quiet);
-    const auto fit = run_spec(*make_spec(o, d, phase, nullptr), painter);
+    const auto fit = run_spec(*make_spec(o, d, weekdays, nullptr), painter);
     const lpfit::Table table = fit->table();
 
     // The files, staged: they appear only when everything has been made.
@@ -475,7 +477,7 @@ int run(Options& o)
     std::size_t picture_failed = 0;
     std::vector<std::string> wrote;
     if (!o.plot.empty()) {
-        const lpfit::Picture pic = picture(o, d, phase, *fit, table, painter, picture_failed);
+        const lpfit::Picture pic = picture(o, d, weekdays, *fit, table, painter, picture_failed);
         files.push_back(std::make_unique<lpfit::StagedFile>(o.plot + ".svg"));
         files.push_back(std::make_unique<lpfit::StagedFile>(o.plot + ".png"));
         lpfit::run_gnuplot(lpfit::picture_script(pic, files[0]->temp(), files[1]->temp()));

@@ -327,7 +327,13 @@ void group_densities(const Design& d, const Points& at, const Call& call, Run& r
             if (call.loo && i == at.first + j) continue;
             cell[static_cast<std::size_t>(d.group_of[i] - 1)] += kernel_weight(d, i, t.data(), call.h, D);
         }
-        for (std::size_t g = 0; g < cell.size(); ++g) r.fh[j + (g + 1) * m] = cell[g] * K;
+        // The density from the scaled cells, as the engine forms it for groups.
+        double f = 0.0;
+        for (std::size_t g = 0; g < cell.size(); ++g) {
+            r.fh[j + (g + 1) * m] = cell[g] * K;
+            f = f + r.fh[j + (g + 1) * m];
+        }
+        r.fh[j] = f / K;
     }
 }
 

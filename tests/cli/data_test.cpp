@@ -127,23 +127,11 @@ TEST(Weekdays, ThePhaseOfConsecutiveTradingDaysAndTheFirstDateThatBreaksThem)
         d.xc[0].push_back(0.5);
         d.lines.push_back(static_cast<long>(d.y.size()) + 1);
     };
-    // Thursday, Friday, Monday, Tuesday.
-    for (const char* day : {"2024-01-04", "2024-01-05", "2024-01-08", "2024-01-09"}) add(day);
-    EXPECT_EQ(lpfit::weekday_phase(d), 4);
-    // An observation that the core leaves out for a missing value counts as absent.
-    d.y[0] = NAN;
-    EXPECT_EQ(lpfit::weekday_phase(d), 5);
-    d.y[0] = 1;
-    d.y[1] = NAN;
-    EXPECT_NE(error_of([&] { lpfit::weekday_phase(d); })
-                  .find("--groups weekday: f.csv:4: 2024-01-08, a Monday, does not follow 2024-01-04, a Thursday"),
-              std::string::npos);
-    d.y[1] = 1;
+    // Thursday, Friday, then Tuesday after a Monday holiday.
+    for (const char* day : {"2024-01-04", "2024-01-05", "2024-01-09"}) add(day);
+    EXPECT_EQ(lpfit::weekday_groups(d), (std::vector<double>{4, 5, 2}));
     add("2024-01-13");  // a Saturday
-    EXPECT_EQ(error_of([&] { lpfit::weekday_phase(d); }),
-              "--groups weekday: f.csv:6: 2024-01-13, a Saturday: the weekday groups are Monday to Friday, so the dates "
+    EXPECT_EQ(error_of([&] { lpfit::weekday_groups(d); }),
+              "--groups weekday: f.csv:5: 2024-01-13, a Saturday: the weekday groups are Monday to Friday, so the dates "
               "must be trading days");
-    d.dates.back() = date("2024-01-09");  // the same day again
-    EXPECT_NE(error_of([&] { lpfit::weekday_phase(d); }).find("2024-01-09, a Tuesday, does not follow 2024-01-09"),
-              std::string::npos);
 }
