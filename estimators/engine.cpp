@@ -418,8 +418,8 @@ double call_bytes(const Args& a, std::int64_t B)
                            + b * b + 2 * b + 1;                                   // LU work
     const double floor = 2 * static_cast<double>(a.p) + 3 * b;              // ranges, roots, Z bounds
     const double bytes = (doubles + floor) * sizeof(double) +
-                         b * (sizeof(dvec) + 3 * sizeof(int) + sizeof(Column)) + pc * sizeof(Divisor) +
-                         StiffFit::bytes(a.n, a.p, b, a.vol != 0);
+                         b * (sizeof(dvec) + 3 * sizeof(int) + sizeof(Column)) + sizeof(int)  // indx is 1..B
+                         + pc * sizeof(Divisor) + StiffFit::bytes(a.n, a.p, b, a.vol != 0);
     // More than 8 GiB (1 GiB in a 32-bit process) is never served: no design
     // of sense comes near it (it is some 11000 columns), and a refusal is
     // quicker than an attempt that pages the host out.
