@@ -16,7 +16,7 @@
 //
 // A point passes two tests before its normal equations are trusted: the
 // conditioning test on the off-diagonal sum of ZWZ·invZWZ, and a bound of the
-// error of the solution (`normal_equations_error`). A point that fails the
+// error of the solution (`normal_equations_hold`). A point that fails the
 // second, or the first when the caller fits past it, is solved again by
 // orthogonal factors of its weighted rows (estimators/stiff.h), or given NaN
 // when even that has no trustworthy answer.
@@ -242,30 +242,33 @@ struct Floor {
     const double* lo;  // p: the least and largest value of each regressor
     const double* hi;
     double Y;          // the largest |y|
-    double phi;        // absolute error of a weight below 2^-1022
+    double phi;        // absolute error of a weight below 2^-1022, in units of 2^-1074
 };
 
 // Largest of m and v; NaN, once met, stays.
 inline double keep_max(double m, double v) { return v > m || v != v ? v : m; }
 
-// A bound of the relative error of beta = invZWZ·ZWy at point j, measured in
-// the coefficients scaled by the columns' weighted norms (D⁻¹·beta with
-// D = diag(ZWZ_cc^(-1/2))). Three sources:
+// The normal equations are trusted at point j when this bound of the
+// relative error of beta = invZWZ·ZWy, measured in the coefficients scaled
+// by the columns' weighted norms (D⁻¹·beta with D = diag(ZWZ_cc^(-1/2))), is
+// at most 1e5·u (about 1e-11). Three sources:
 //
 //   - the rounding of the moments, about u relative in the symmetrically
 //     equilibrated matrix DAD, amplified by its condition kappa =
 //     ‖DAD‖₁·‖D⁻¹·invZWZ·D⁻¹‖₁;
 //   - the weights below 2^-1022, each of absolute precision phi only: at
 //     most n·(phi·Z_c² + 2^-1073) in moment (c, c), against ZWZ_cc, and the
-//     same for the responses against Σ w·y², where Z_c bounds |Z(i, c)|
-//     from the ranges of the regressors (psi below);
+//     same for the responses against Σ w·y², Z_c bounding |Z(i, c)| from
+//     the ranges of the regressors; this floor, relative psi², is amplified
+//     by kappa too;
 //   - an inverse that is not one: the scaled residual of ZWZ·invZWZ - I,
 //     which catches a singular ZWZ whose zero pivot was replaced.
 //
 // kappa·u matches the errors measured against exact fits within a factor of
-// a few; the normal equations are trusted when the bound is at most 1e5·u
-// (about 1e-11). A NaN anywhere gives NaN, which is not trusted.
-double normal_equations_error(const Args& a, const Layout& lay, const Work& k, const Floor& f, int j, double Syy)
+// a few. A NaN anywhere is not trusted. The floor is computed in units of
+// 2^-1074, so that no operation of an ordinary point meets a subnormal
+// number (each would cost a hundred cycles).
+bool normal_equations_hold(const Args& a, const Layout& lay, const Work& k, const Floor& f, int j, double Syy)
 {
     const int B = k.B;
     const std::ptrdiff_t b = B;
@@ -277,7 +280,7 @@ double normal_equations_error(const Args& a, const Layout& lay, const Work& k, c
     double* Z = ir + b;
     for (int c = 0; c < B; ++c) {
         const double v = A[c + c * b];
-        if (!(v > 0.0)) return std::numeric_limits<double>::infinity();
+        if (!(v > 0.0)) return false;
         root[c] = std::sqrt(v);
         ir[c] = 1.0 / root[c];
     }
@@ -295,9 +298,10 @@ double normal_equations_error(const Args& a, const Layout& lay, const Work& k, c
     }
     const double kappa = na * nx;
 
-    const double n = a.n, tiny = 0x1p-1073;
+    // psi² = 2^-1074·Q in each part.
+    const double n = a.n;
     const std::ptrdiff_t m = a.m;
-    double psiA = 0.0;
+    double QA = 0.0;
     for (int c = 0; c < B; ++c) {
         const Column& col = lay[c];
         double z = 1.0;
@@ -310,20 +314,22 @@ double normal_equations_error(const Args& a, const Layout& lay, const Work& k, c
             z = Z[col.a] * Z[col.b];
         }
         Z[c] = z;
-        psiA = keep_max(psiA, (n * (f.phi * (z * z) + tiny)) / A[c + c * b]);
+        QA = keep_max(QA, (n * (f.phi * (z * z) + 2.0)) / A[c + c * b]);
     }
-    psiA = std::sqrt(psiA);
-    double psiy = 0.0;
+    double Qy = 0.0;
     if (f.Y != 0.0) {
         const double Y2 = f.Y * f.Y;
-        psiy = Syy > 0.0 ? std::sqrt((n * (f.phi * Y2 + tiny)) / Syy) : std::numeric_limits<double>::infinity();
-        if (a.vol != 0) {
-            const double psiy2 = Syy > 0.0 ? std::sqrt(((n * (f.phi * (Y2 * Y2) + tiny)) * A[0]) / Syy) / std::sqrt(Syy)
-                                           : std::numeric_limits<double>::infinity();
-            psiy = keep_max(psiy, psiy2);
-        }
+        if (!(Syy > 0.0)) return false;
+        Qy = (n * (f.phi * Y2 + 2.0)) / Syy;
+        // Σ w·y⁴ >= (Σ w·y²)²/Σ w for the fit of y².
+        if (a.vol != 0) Qy = keep_max(Qy, ((n * (f.phi * (Y2 * Y2) + 2.0)) / Syy) * (A[0] / Syy));
     }
-    return kappa * (0x1p-53 + psiA * psiA + psiA * psiy) + res;
+    // kappa·(psiA² + psiA·psiy) = kappa·S·2^-1074, S = QA + √QA·√Qy, taken in
+    // two halves; below 2^-937 it is nothing next to u.
+    const double S = QA + std::sqrt(QA) * std::sqrt(Qy);
+    const double half = kappa * (S * 0x1p-537);
+    const double floor = half < 0x1p-400 ? 0.0 : half * 0x1p-537;
+    return kappa * 0x1p-53 + floor + res <= 1e5 * 0x1p-53;
 }
 
 // Writes the outputs of point j from beta and, when vol is not 0, gamma.
@@ -494,7 +500,7 @@ int fit(const Args& a, const Layout& lay, Path path)
             if (nan) lo[c] = hi[c] = std::numeric_limits<double>::quiet_NaN();
         }
         for (int i = 0; i < a.n; ++i) floor.Y = keep_max(floor.Y, std::fabs(a.y[i]));
-        floor.phi = 0x1p-1074 * (a.pc + 2) * (1.0 + 1.0 / (static_cast<double>(D) * hprod));
+        floor.phi = (a.pc + 2) * (1.0 + 1.0 / (static_cast<double>(D) * hprod));
     }
 
     const std::ptrdiff_t NS = static_cast<std::ptrdiff_t>(B) * (B + 1) / 2;
@@ -541,7 +547,7 @@ int fit(const Args& a, const Layout& lay, Path path)
             // The normal equations where their error bound allows, else the
             // orthogonal refit, else NaN.
             const double Syy = T.acc[(NS + B) * W + q];  // Σ w·y² over the first nr
-            if (!failed && normal_equations_error(a, lay, k, floor, j, Syy) <= 1e5 * 0x1p-53) {
+            if (!failed && normal_equations_hold(a, lay, k, floor, j, Syy)) {
                 k.beta.mult(k.inv, k.ZWy);
                 if (a.vol != 0) k.gamma.mult(k.inv, k.ZWy2);
                 store(a, lay, j, k);
