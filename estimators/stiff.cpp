@@ -274,6 +274,7 @@ bool StiffFit::solve(const Args& a, const Layout& lay, int j, double* beta, doub
     // size sqrt(Σ_(g>=k) rho_g²), so that a light observation that alone
     // fixes a direction counts at its own scale, not at the heaviest row's.
     double level = 0.0;  // max over k of sqrt(Σ_(g>=k) rho_g²) / mu_k
+    double curve = 0.0;  // max over k of sqrt(Σ_(g>=k) rho_g²) / mu_k²
     for (int k = 0; k < B; ++k) {
         int piv = k;
         double best = -1.0;
@@ -300,6 +301,7 @@ bool StiffFit::solve(const Args& a, const Layout& lay, int j, double* beta, doub
                 size = size + v * v;
             }
             level = std::max(level, std::sqrt(size) / (best * scale));
+            curve = std::max(curve, (std::sqrt(size) / (best * scale)) / best);
         }
 
         // The reflector H = I - tau·v·vᵀ, v = (1, col[k+1..]/(alpha - beta)),
@@ -458,27 +460,27 @@ bool StiffFit::solve(const Args& a, const Layout& lay, int j, double* beta, doub
     }
 
     // Trusted: every coefficient finite and the error bound small against
-    // the largest scaled coefficient. The bound: the rows' noise eta at the
-    // level where it weighs most, carried through the back substitution
-    // (‖U⁻¹‖), plus the weights' rounding, all grown by the cancellation of
-    // the intercept modification. (A zero fit of zero responses has no
-    // error.) The term of least-squares perturbation theory that squares the
-    // condition and multiplies it by the residual is left out: the rounding
-    // errors of the factorisation do not line up with it, and against exact
-    // fits far outside the data, where it would be a thousand times the
-    // rest, the errors stay within this bound.
-    const auto accept = [&](const double* xi, const double* w, double& bound) {
+    // the largest scaled coefficient. The bound, to first order in the rows'
+    // noise: eta at the level where it weighs most, carried through the back
+    // substitution (‖U⁻¹‖), acting on the coefficients; u·size/mu² of a
+    // level acting on the residual |Qᵀb̂| beyond the first B rows (the term
+    // of least-squares perturbation theory that squares the condition; with
+    // u rather than eta, since the factorisation's rounding does not line up
+    // with it: fits far outside the data keep within it with u); and the
+    // weights' rounding. All grown by the cancellation of the intercept
+    // modification. (A zero fit of zero responses has no error.)
+    const auto accept = [&](const double* xi, const double* qb, const double* w) {
         double top = 0.0, wmax = 0.0;
         for (int k = 0; k < B; ++k) {
             if (!std::isfinite(xi[k])) return false;
             top = std::max(top, std::fabs(xi[k]));
             wmax = std::max(wmax, w[k]);
         }
-        bound = grow * (mix * eta * level * top + wmax);
+        const double residual = norm(qb + B, rows - B);
+        const double bound = grow * (mix * eta * level * top + (mix * mix) * unit * curve * residual + wmax);
         return bound <= trusted * top;
     };
-    double bound1 = 0.0, bound2 = 0.0;
-    const bool ok = accept(s.xi, wt, bound1) && (!vol || accept(s.xi2, wt2, bound2));
+    const bool ok = accept(s.xi, qy, wt) && (!vol || accept(s.xi2, qy2, wt2));
     for (int k = 0; k < B; ++k) {
         beta[perm[k]] = s.sig[k] * s.xi[k];
         if (vol) gamma[perm[k]] = s.sig[k] * s.xi2[k];
