@@ -46,7 +46,7 @@ public:
 
     // Fits evaluation point j of the call. On true, beta[0..B) (and gamma
     // when a.vol is not 0) hold the coefficients of the local fit; on false
-    // the point has no trustworthy fit and beta and gamma are unspecified.
+    // the point has no trustworthy fit and beta and gamma hold nothing of use.
     bool solve(const Args& a, const Layout& lay, int j, double* beta, double* gamma);
 
 private:
