@@ -43,7 +43,7 @@ void choose(const Design& d, Selection& sel, bool grid)
     sel.h = sel.tried[best];
     const std::size_t K = sel.scores.size();
     if (grid && K > 2 && (best == 0 || best == K - 1))
-        sel.warnings.push_back("the least " + sel.criterion + " score is at the " +
+        sel.warnings.push_back("the least score of " + sel.criterion + " is at the " +
                                (best == 0 ? "smallest" : "largest") +
                                " candidate; the best bandwidth may lie beyond the candidates");
     sel.notes.push_back("chosen bandwidth " + bandwidth_text(d, sel.h, 17) + " (" + sel.criterion + " score " +

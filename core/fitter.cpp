@@ -74,7 +74,22 @@ void leverage(Slice& sl, const lp::Solved& sv)
     sv.solve(sv.self, x.data());
     double q = 0.0;
     for (std::size_t c = 0; c < z.size(); ++c) q += z[c] * x[c];
-    sl.leverage[static_cast<std::size_t>(sv.j)] = sl.own_weight * q;
+    // A refitted point's system is in relative weights, its own e^(shift - 0).
+    sl.leverage[static_cast<std::size_t>(sv.j)] = (sv.relative ? lp::expo(sv.shift) : sl.own_weight) * q;
+}
+
+// The weight of observation i at point t: the engine's, or relative to
+// e^(-shift) as a refitted point's system has it.
+double weight_at(const Design& d, std::size_t i, const double* t, const std::vector<double>& h, double D,
+                 const lp::Solved& sv)
+{
+    if (!sv.relative) return kernel_weight(d, i, t, h, D);
+    double e = 0.0;
+    for (std::size_t k = 0; k < d.pc; ++k) {
+        const double u = (d.x[i + k * d.n] - t[k]) / h[k];
+        e = e + (u * u) * 0.5;
+    }
+    return lp::expo(sv.shift - e);
 }
 
 // The sandwich of point j: M = Σ_i w_i² σ̂_i² z_i z_iᵀ over the observations,
@@ -103,7 +118,7 @@ void sandwich(Slice& sl, const lp::Solved& sv)
     const double f0 = factor(d, 0);
     double sw = 0, sw2 = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double w = static_cast<long long>(i) == dropped ? 0.0 : kernel_weight(d, i, t.data(), call.h, D);
+        const double w = static_cast<long long>(i) == dropped ? 0.0 : weight_at(d, i, t.data(), call.h, D, sv);
         sw += w;
         sw2 += w * w;
         for (std::size_t c = 0; c < B; ++c) {

@@ -14,6 +14,13 @@
 // alone would give, bit for bit. The rest of each point, from its density to
 // its outputs, is finished one point at a time in point order.
 //
+// A point passes two tests before its normal equations are trusted: the
+// conditioning test on the off-diagonal sum of ZWZ·invZWZ, and a bound of the
+// error of the solution (`normal_equations_hold`). A point that fails the
+// second, or the first when the caller fits past it, is solved again by
+// orthogonal factors of its weighted rows (estimators/stiff.h), or given NaN
+// when even that has no trustworthy answer.
+//
 // gamma estimates E[y²|t]; the conditional variance Var[y|t] = E[y²|t] -
 // E[y|t]² and its derivatives follow column by column from the layout:
 //   level          gamma_0 - beta_0²
@@ -34,6 +41,7 @@
 
 #include "estimators/batch.h"
 #include "estimators/frame.h"
+#include "estimators/stiff.h"
 #include "matrix/Matrix"
 #include "numeric/numeric.h"
 
@@ -114,7 +122,9 @@ struct Work {
     std::unique_ptr<int[]> factors;   // fa and fb of the design columns
     std::unique_ptr<Divisor[]> h;     // the bandwidths as divisors
     std::unique_ptr<double[]> lu_block;
+    std::unique_ptr<double[]> bounds;  // lo and hi of the p regressors, then 3B per point
     LuWork lu;
+    StiffFit stiff;
     Matrix ZWZ, inv, P, ZWy, ZWy2, beta, gamma;  // P = ZWZ·invZWZ, the check product
 
     // Points the lane blocks of T into `lanes` for batches of `width`
@@ -149,7 +159,8 @@ struct Work {
         h.reset(new (std::nothrow) Divisor[a.pc]);
         const std::size_t lu_bytes = LuWork::bytes(B);
         lu_block.reset(new (std::nothrow) double[lu_bytes / sizeof(double) + 1]);
-        if (!lanes || !factors || !h || !lu_block) return false;
+        bounds.reset(new (std::nothrow) double[2 * static_cast<std::size_t>(a.p) + 3 * static_cast<std::size_t>(B)]);
+        if (!lanes || !factors || !h || !lu_block || !bounds || !stiff.take(a, lay)) return false;
         lu.place(lu_block.get(), B);
         for (Matrix* M : {&ZWZ, &inv, &P}) *M = Matrix(B, B, std::nothrow);
         for (Matrix* M : {&ZWy, &ZWy2, &beta, &gamma}) *M = Matrix(B, 1, std::nothrow);
@@ -224,6 +235,103 @@ double invert_and_check(Work& k)
     return std::fabs(S);
 }
 
+// What the moments of a call are made of, for the error bound of its normal
+// equations: the ranges of the regressors and responses, and the absolute
+// error of a weight in the subnormal range.
+struct Floor {
+    const double* lo;  // p: the least and largest value of each regressor
+    const double* hi;
+    double Y;          // the largest |y|
+    double phi;        // absolute error of a weight below 2^-1022, in units of 2^-1074
+};
+
+// Largest of m and v; NaN, once met, stays.
+inline double keep_max(double m, double v) { return v > m || v != v ? v : m; }
+
+// The normal equations are trusted at point j when this bound of the
+// relative error of beta = invZWZ·ZWy, measured in the coefficients scaled
+// by the columns' weighted norms (D⁻¹·beta with D = diag(ZWZ_cc^(-1/2))), is
+// at most 1e5·u (about 1e-11). Three sources:
+//
+//   - the rounding of the moments, about u relative in the symmetrically
+//     equilibrated matrix DAD, amplified by its condition kappa =
+//     ‖DAD‖₁·‖D⁻¹·invZWZ·D⁻¹‖₁;
+//   - the weights below 2^-1022, each of absolute precision phi only: at
+//     most n·(phi·Z_c² + 2^-1073) in moment (c, c), against ZWZ_cc, and the
+//     same for the responses against Σ w·y², Z_c bounding |Z(i, c)| from
+//     the ranges of the regressors; this floor, relative psi², is amplified
+//     by kappa too;
+//   - an inverse that is not one: the scaled residual of ZWZ·invZWZ - I,
+//     which catches a singular ZWZ whose zero pivot was replaced.
+//
+// kappa·u matches the errors measured against exact fits within a factor of
+// a few. A NaN anywhere is not trusted. The floor is computed in units of
+// 2^-1074, so that no operation of an ordinary point meets a subnormal
+// number (each would cost a hundred cycles).
+bool normal_equations_hold(const Args& a, const Layout& lay, const Work& k, const Floor& f, int j, double Syy)
+{
+    const int B = k.B;
+    const std::ptrdiff_t b = B;
+    const double* A = k.ZWZ.elem_ptr(0);
+    const double* X = k.inv.elem_ptr(0);
+    const double* P = k.P.elem_ptr(0);
+    double* root = k.bounds.get() + 2 * static_cast<std::ptrdiff_t>(a.p);  // √ZWZ_cc
+    double* ir = root + b;                                                  // its reciprocal
+    double* Z = ir + b;
+    for (int c = 0; c < B; ++c) {
+        const double v = A[c + c * b];
+        if (!(v > 0.0)) return false;
+        root[c] = std::sqrt(v);
+        ir[c] = 1.0 / root[c];
+    }
+    double na = 0.0, nx = 0.0, res = 0.0;
+    for (int c = 0; c < B; ++c) {
+        double sa = 0.0, sx = 0.0;
+        for (int r = 0; r < B; ++r) {
+            sa = sa + (std::fabs(A[r + c * b]) * ir[r]) * ir[c];
+            sx = sx + (std::fabs(X[r + c * b]) * root[r]) * root[c];
+            const double e = P[r + c * b] - (r == c ? 1.0 : 0.0);
+            res = keep_max(res, (std::fabs(e) * root[c]) * ir[r]);
+        }
+        na = keep_max(na, sa);
+        nx = keep_max(nx, sx);
+    }
+    const double kappa = na * nx;
+
+    // psi² = 2^-1074·Q in each part.
+    const double n = a.n;
+    const std::ptrdiff_t m = a.m;
+    double QA = 0.0;
+    for (int c = 0; c < B; ++c) {
+        const Column& col = lay[c];
+        double z = 1.0;
+        if (col.kind == Kind::slope) {
+            const double t = a.t[j + col.a * m];
+            z = std::max(std::fabs(f.hi[col.a] - t), std::fabs(t - f.lo[col.a]));
+        } else if (col.kind == Kind::dummy) {
+            z = std::max(std::fabs(f.lo[col.a]), std::fabs(f.hi[col.a]));
+        } else if (col.kind != Kind::intercept) {
+            z = Z[col.a] * Z[col.b];
+        }
+        Z[c] = z;
+        QA = keep_max(QA, (n * (f.phi * (z * z) + 2.0)) / A[c + c * b]);
+    }
+    double Qy = 0.0;
+    if (f.Y != 0.0) {
+        const double Y2 = f.Y * f.Y;
+        if (!(Syy > 0.0)) return false;
+        Qy = (n * (f.phi * Y2 + 2.0)) / Syy;
+        // Σ w·y⁴ >= (Σ w·y²)²/Σ w for the fit of y².
+        if (a.vol != 0) Qy = keep_max(Qy, ((n * (f.phi * (Y2 * Y2) + 2.0)) / Syy) * (A[0] / Syy));
+    }
+    // kappa·(psiA² + psiA·psiy) = kappa·S·2^-1074, S = QA + √QA·√Qy, taken in
+    // two halves; below 2^-937 it is nothing next to u.
+    const double S = QA + std::sqrt(QA) * std::sqrt(Qy);
+    const double half = kappa * (S * 0x1p-537);
+    const double floor = half < 0x1p-400 ? 0.0 : half * 0x1p-537;
+    return kappa * 0x1p-53 + floor + res <= 1e5 * 0x1p-53;
+}
+
 // Writes the outputs of point j from beta and, when vol is not 0, gamma.
 void store(const Args& a, const Layout& lay, int j, const Work& k)
 {
@@ -291,6 +399,9 @@ void solve_by_inverse(const void* self, double* b)
     for (int r = 0; r < B; ++r) b[r] = x[r];
 }
 
+// b becomes the solution with the orthogonal factors of a refitted point.
+void solve_by_factors(const void* self, double* b) { static_cast<const StiffFit*>(self)->apply(b); }
+
 void tell(const Args& a, int j, Event e, double S)
 {
     if (a.report != nullptr && a.report->event != nullptr) a.report->event(a.report->ctx, j, e, S);
@@ -329,8 +440,10 @@ double call_bytes(const Args& a, std::int64_t B)
     const double doubles = (pc + 3 + slots + (b * (b + 1) / 2 + 2 * b) + max_in_flight * (2 * b + pc)) * W  // lanes
                            + 3 * b * b + 4 * b                                    // Matrix objects
                            + b * b + 2 * b + 1;                                   // LU work
-    const double bytes = doubles * sizeof(double) + b * (sizeof(dvec) + 3 * sizeof(int) + sizeof(Column)) +
-                         pc * sizeof(Divisor);
+    const double floor = 2 * static_cast<double>(a.p) + 3 * b;              // ranges, roots, Z bounds
+    const double bytes = (doubles + floor) * sizeof(double) +
+                         b * (sizeof(dvec) + 3 * sizeof(int) + sizeof(Column)) + sizeof(int)  // indx is 1..B
+                         + pc * sizeof(Divisor) + StiffFit::bytes(a.n, a.p, b, a.vol != 0);
     // More than 8 GiB (1 GiB in a 32-bit process) is never served: no design
     // of sense comes near it (it is some 11000 columns), and a refusal is
     // quicker than an attempt that pages the host out.
@@ -385,6 +498,29 @@ int fit(const Args& a, const Layout& lay, Path path)
     T.slots = k.slots;
     T.slot0 = a.K >= 2 && a.K <= a.n ? static_cast<int>((static_cast<std::int64_t>(a.phase) - 1) % a.K) : 0;
 
+    // The ranges of the regressors and responses, and the precision of a
+    // subnormal weight: the kernel's factors e/√(2π), their product and its
+    // quotient by D·hprod each round by up to half of 2^-1074 there.
+    Floor floor{k.bounds.get(), k.bounds.get() + a.p, 0.0, 0.0};
+    {
+        double* lo = k.bounds.get();
+        double* hi = lo + a.p;
+        for (int c = 0; c < a.p; ++c) {
+            const double* xc = a.x + static_cast<std::ptrdiff_t>(c) * a.n;
+            bool nan = false;
+            lo[c] = hi[c] = xc[0];
+            for (int i = 0; i < a.n; ++i) {
+                const double v = xc[i];
+                if (v < lo[c]) lo[c] = v;
+                if (v > hi[c]) hi[c] = v;
+                nan = nan || v != v;
+            }
+            if (nan) lo[c] = hi[c] = std::numeric_limits<double>::quiet_NaN();
+        }
+        for (int i = 0; i < a.n; ++i) floor.Y = keep_max(floor.Y, std::fabs(a.y[i]));
+        floor.phi = (a.pc + 2) * (1.0 + 1.0 / (static_cast<double>(D) * hprod));
+    }
+
     const std::ptrdiff_t NS = static_cast<std::ptrdiff_t>(B) * (B + 1) / 2;
     for (int j0 = 0; j0 < a.m;) {
         const Kernel& kern = kernels.pick(a.m - j0);
@@ -408,35 +544,48 @@ int fit(const Args& a, const Layout& lay, Path path)
                 if (a.vol != 0) k.ZWy2.elem_ptr(0)[c] = T.acc[(NS + B + c) * W + q];
             }
 
-            // Conditioning check: for the exports an ill-conditioned point ends
-            // the call, and the first n entries of mh, in storage order, are
-            // marked as NaN; the core goes on past it.
+            // The conditioning test: for the exports a point that fails it
+            // ends the call, and the first n entries of mh, in storage order,
+            // are marked as NaN; the core goes on past it.
             lu_say.j = j;
             const double check = invert_and_check(k);
-            if (check > 100000.0) {
+            const bool failed = check > 100000.0;
+            if (failed) {
                 say(a, j, "t: sum of off-diagonal element of invZWZ*ZWZ %i %g \n", j, check);
-                if (a.report != nullptr && a.report->go_on) {
-                    tell(a, j, Event::check_failed, check);
-                    tell(a, j, Event::unreliable, check);
-                    store_nan(a, lay, j);
-                    continue;
+                if (a.report == nullptr || !a.report->go_on) {
+                    const std::int64_t marked = std::min<std::int64_t>(a.n, static_cast<std::int64_t>(a.m) * B);
+                    std::fill(a.mh, a.mh + marked, std::numeric_limits<double>::quiet_NaN());
+                    say(a, j, " m_out %g\n", a.mh[0]);
+                    return 0;
                 }
-                const std::int64_t marked = std::min<std::int64_t>(a.n, static_cast<std::int64_t>(a.m) * B);
-                std::fill(a.mh, a.mh + marked, std::numeric_limits<double>::quiet_NaN());
-                say(a, j, " m_out %g\n", a.mh[0]);
-                return 0;
+                tell(a, j, Event::check_failed, check);
             }
+            if (a.vol != 0 && a.pc < a.p && !failed) say(a, j, "%s", dummy_warning);
 
-            k.beta.mult(k.inv, k.ZWy);
-            if (a.vol != 0) {
-                if (a.pc < a.p) say(a, j, "%s", dummy_warning);
-                k.gamma.mult(k.inv, k.ZWy2);
-            }
-            store(a, lay, j, k);
-            if (a.report != nullptr && a.report->solved != nullptr) {
-                const Solved sv{j, B, k.beta.elem_ptr(0), a.vol != 0 ? k.gamma.elem_ptr(0) : nullptr, &k,
-                                solve_by_inverse};
-                a.report->solved(a.report->ctx, sv);
+            // The normal equations where their error bound allows, else the
+            // orthogonal refit, else NaN.
+            const double Syy = T.acc[(NS + B) * W + q];  // Σ w·y² over the first nr
+            const bool hook = a.report != nullptr && a.report->solved != nullptr;
+            if (!failed && normal_equations_hold(a, lay, k, floor, j, Syy)) {
+                k.beta.mult(k.inv, k.ZWy);
+                if (a.vol != 0) k.gamma.mult(k.inv, k.ZWy2);
+                store(a, lay, j, k);
+                if (hook) {
+                    const Solved sv{j, B, k.beta.elem_ptr(0), a.vol != 0 ? k.gamma.elem_ptr(0) : nullptr, &k,
+                                    solve_by_inverse, false, 0.0};
+                    a.report->solved(a.report->ctx, sv);
+                }
+            } else if (k.stiff.solve(a, lay, j, k.beta.elem_ptr(0), k.gamma.elem_ptr(0))) {
+                tell(a, j, Event::refitted, check);
+                store(a, lay, j, k);
+                if (hook) {
+                    const Solved sv{j, B, k.beta.elem_ptr(0), a.vol != 0 ? k.gamma.elem_ptr(0) : nullptr, &k.stiff,
+                                    solve_by_factors, true, k.stiff.shift()};
+                    a.report->solved(a.report->ctx, sv);
+                }
+            } else {
+                tell(a, j, Event::unreliable, check);
+                store_nan(a, lay, j);
             }
         }
         j0 += count;

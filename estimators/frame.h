@@ -32,14 +32,20 @@ enum class Event : std::uint8_t {
 
 // A point's local fit, for callers that need more of it than mh and sh: its
 // coefficients, and A⁻¹b for any b, A the point's moment matrix, by the
-// method that solved the point.
+// method that solved the point. A point refitted by orthogonal factors is
+// solved with relative weights: A = Σ_i ω_i z_i z_iᵀ with
+// ω_i = e^(shift - a_i), a_i = Σ_k u_k²/2, a positive multiple of the true
+// moment matrix, so that sums a caller forms with the same ω_i give what the
+// true weights would.
 struct Solved {
     int j;               // the point, from 0 within the call
     int B;
     const double* beta;  // B local coefficients
     const double* gamma; // those of the fit of y² when vol is not 0, else null
     const void* self;
-    void (*solve)(const void* self, double* b);  // b (B values) becomes A⁻¹b
+    void (*solve)(const void* self, double* b);  // b (B values) becomes A⁻¹b; NaN when it cannot
+    bool relative;       // A is in the relative weights ω_i
+    double shift;
 };
 
 // Where the engine's lines and its point events go. The exports keep the

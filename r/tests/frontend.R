@@ -80,7 +80,7 @@ score <- sapply(cands, function(h) mean((y - dorvane(x, y, bandwidth = h, loo = 
 stopifnot(isTRUE(all.equal(fit$selection_score, score, tolerance = 1e-13)),
           fit$bandwidth == cands[which.min(score)], fit$method == "cross-validated",
           nzchar(fit$texts[["selection"]]), length(r$warnings) == (which.min(score) == 3),
-          all(grepl("the least cross-validation score is at the largest candidate", r$warnings)))
+          all(grepl("the least score of least-squares cross-validation is at the largest candidate", r$warnings)))
 grid2 <- cbind(c(0.2, 0.5, 0.9), c(0.9, 0.5, 0.2))
 fit <- suppressWarnings(dorvane(X2, y, cv = grid2, at = c(0, 0)))
 stopifnot(identical(matrix(fit$selection_h, 3), grid2), length(fit$selection_score) == 3,

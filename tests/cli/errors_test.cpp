@@ -140,8 +140,8 @@ TEST(FailedFit, EveryCandidateFailingIsStatusTwoAndNothingWritten)
 TEST(MainJob, TheReadmesFirstCommandGivesTheTableAndThePictures)
 {
     Scratch s;
-    const Result r = run_lpfit("dorvane " + kData + "/eustock.csv --returns DAX --groups 5 --vol --cv 12 --at " + kData +
-                                   "/lag1_points.csv --digits 4 --plot dax",
+    const Result r = run_lpfit("dorvane " + kData + "/eustock.csv --returns DAX --groups 5 --vol --bandwidth cv --at " +
+                                   kData + "/lag1_points.csv --digits 4 --plot dax",
                                s);
     ASSERT_EQ(r.status, 0) << r.err;
     const Parsed t = parse_table(r.out);
@@ -156,7 +156,8 @@ TEST(MainJob, TheReadmesFirstCommandGivesTheTableAndThePictures)
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("(cross-validated)\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("lpfit: chosen bandwidth lag1 = "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("lpfit: least-squares cross-validation score minimised over log h: lag1 = "), std::string::npos)
+        << r.err;
     EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("lpfit: wrote dax.svg and dax.png\nlpfit: wrote dax-criterion.svg and dax-criterion.png\n"),
               std::string::npos)

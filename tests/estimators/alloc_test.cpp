@@ -1,4 +1,7 @@
-// Storage of a call under fault injection: this program replaces the free
+// Storage of a call under fault injection, the engine linked statically (on
+// Windows, where a DLL keeps its own allocator, this is the fault injection;
+// elsewhere tests/robust/ injects through the shared libraries). This program
+// replaces the free
 // store's allocation functions so that the k-th allocation of a call fails,
 // for every k the call makes. Each such call must end in a refusal, return 0
 // and leave every output untouched; the process goes on.
@@ -30,12 +33,13 @@ namespace {
 // allocation numbered `fail_at` (from 1) fails.
 std::atomic<bool> armed{false};
 std::atomic<long> made{0}, fail_at{0};
-std::atomic<std::size_t> largest{0};
+std::atomic<std::size_t> largest{0}, total{0};
 
 bool refuse(std::size_t bytes)
 {
     if (!armed) return false;
     const long k = ++made;
+    total += bytes;
     std::size_t seen = largest;
     while (bytes > seen && !largest.compare_exchange_weak(seen, bytes)) {
     }
@@ -87,11 +91,14 @@ struct Case {
     int n, p, pc, m, deg;
     double K, nloo, nr;  // nr < 0: n
     bool fails;          // a point fails its conditioning check
+    bool lone = false;   // the last observation far from the others: stiff points, refitted
 };
 
 struct Outcome {
     long allocations = 0;
     std::size_t largest = 0;
+    std::size_t total = 0;    // bytes of all allocations
+    double counted = 0;       // what call_bytes says the call takes
     std::string printed;
     bool untouched = true;
 };
@@ -112,6 +119,10 @@ Outcome run(const Case& c, long k)
         t[2] = 2000.0;
         h[0] = 50.0;
     }
+    if (c.lone) {  // at its own leave-one-out fit every weight underflows
+        x[n - 1] = 6.0;
+        h[0] = 0.1;
+    }
     if (c.nloo == 1) t = x;
     if (c.pc < p) h[p - 1] = -c.pc;
     const std::size_t cells = static_cast<std::size_t>(m) * B, dens = static_cast<std::size_t>(m) * (c.K >= 2 ? c.K + 1 : 1);
@@ -122,7 +133,7 @@ Outcome run(const Case& c, long k)
                            mh.data(), sh.data(), fh.data(), &deg, &vol, &nloo, &lam};
     Outcome out;
     made = 0;
-    largest = 0;
+    largest = total = 0;
     fail_at = k;
     out.printed = printed_by([&] {
         armed = true;
@@ -131,6 +142,10 @@ Outcome run(const Case& c, long k)
     });
     out.allocations = made;
     out.largest = largest;
+    out.total = total;
+    lp::Args a{};
+    lp::Layout lay;
+    if (lp::read_args(ptr, "test", a) && c.rule(a, lay)) out.counted = lp::call_bytes(a, lay.size());
     for (double v : mh) out.untouched = out.untouched && v == -5.0;
     for (double v : sh) out.untouched = out.untouched && v == -5.0;
     for (double v : fh) out.untouched = out.untouched && v == 0.0;
@@ -145,6 +160,7 @@ const Case cases[] = {
     {"cubic, two regressors", cubic_rule, 60, 2, 2, 11, 3, 0, 0, -1, false},
     {"cross products", products_rule, 60, 3, 3, 7, 2, 3, 0, -1, false},
     {"failed point", power_rule, 50, 1, 1, 9, 3, 0, 0, -1, true},
+    {"stiff points refitted", power_rule, 40, 1, 1, 40, 1, 0, 1, -1, false, true},
 };
 
 }  // namespace
@@ -166,9 +182,28 @@ TEST(FaultInjection, EveryFailedAllocationIsARefusal)
         if (c.fails) {
             EXPECT_NE(clean.printed.find("t: sum of off-diagonal element"), std::string::npos);
         }
+        if (c.lone) {
+            EXPECT_NE(clean.printed.find("Singular matrix in routine LUDCMP"), std::string::npos);
+        }
         std::printf("%-24s %2ld allocations, each failure refused with the outputs untouched\n", c.what,
                     clean.allocations);
     }
+}
+
+TEST(FaultInjection, CallBytesCountsEveryAllocation)
+{
+    // The layout's own columns, the moment matrices, the batch lanes, the LU
+    // work and the refit's rows: nothing a call takes is left out of the
+    // count that decides whether it can be served.
+    for (const Case& c : cases) {
+        const Outcome clean = run(c, 0);
+        EXPECT_LE(static_cast<double>(clean.total), clean.counted) << c.what;
+    }
+    Case big = cases[0];
+    big.n = 4000;
+    const Outcome out = run(big, 0);
+    EXPECT_LE(static_cast<double>(out.total), out.counted);
+    EXPECT_GT(out.total, 4000u * (2 + 3) * sizeof(double));  // the refit's rows grow with n
 }
 
 TEST(FaultInjection, AllocationsDoNotGrowWithThePoints)

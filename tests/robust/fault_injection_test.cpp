@@ -7,6 +7,7 @@
 // block it took; the host process goes on, and the next call is served as if
 // nothing had happened.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -257,6 +258,22 @@ std::vector<Case> cases()
     host::Problem cubic_refused = cross;
     cubic_refused.deg = 3;
     add("deg 3 refused", "locpa2g", cubic_refused);
+
+    // An observation far from the others: its leave-one-out fit and some
+    // of its neighbours' are refitted from the rows, in storage taken with
+    // the rest of the call.
+    host::Problem lone = random_problem(40, 1, 1, 40, 9, 0.1);
+    lone.x[39] = 6.0;
+    lone.t = lone.x;
+    lone.nloo = 1;
+    lone.vol = 1;
+    add("stiff points refitted", "dorvane", lone);
+
+    host::Problem lone2 = random_problem(60, 2, 2, 3, 10, 0.25);
+    lone2.x[59] = 1.9, lone2.x[119] = 1.7;
+    lone2.t = {1.5, 0.4, 2.3, 1.4, 0.6, 2.0};
+    lone2.deg = 2, lone2.lam = 1, lone2.vol = 1, lone2.nr = 50;
+    add("stiff, nr < n", "locpa2g", lone2);
     return c;
 }
 
@@ -284,6 +301,10 @@ TEST(FaultInjection, EveryFailedAllocationIsARefusal)
                 EXPECT_EQ(failed.out.printed.find('\n'), failed.out.printed.size() - 1) << at;
                 ++refused;
             }
+        }
+        // The stiff cases reach the refit, which gives every point a finite fit.
+        if (std::string(c.what).rfind("stiff", 0) == 0) {
+            for (double v : clean.out.mh) EXPECT_TRUE(std::isfinite(v)) << c.what;
         }
         // The injection is gone: the call is served as before, bit for bit.
         const Trial again = run(c.name, c.pr, free_store, 0);

@@ -76,6 +76,16 @@ host::Problem problem(int n, int p, int pc, int m, std::uint64_t seed, double h)
     return pr;
 }
 
+// The last observation moved to `at` (one coordinate per continuous
+// regressor), far from the others: at its own leave-one-out fit the weights
+// of the rest span many orders of magnitude.
+host::Problem isolated(host::Problem pr, std::vector<double> at)
+{
+    const int n = static_cast<int>(pr.n);
+    for (std::size_t k = 0; k < at.size(); ++k) pr.x[n - 1 + k * n] = at[k];
+    return pr;
+}
+
 // Evaluation at the observations themselves, as leave-one-out requires.
 host::Problem at_observations(host::Problem pr)
 {
@@ -139,7 +149,7 @@ std::vector<Case> cases()
                      pr.deg = 3;
                      return pr;
                  }});
-    c.push_back({"every weight underflows: LU report, NaN outputs", "dorvane", [=] {
+    c.push_back({"every weight underflows: LU report, refitted from the relative weights", "dorvane", [=] {
                      return with(problem(30, 1, 1, 2, 8, 0.4), [](host::Problem& pr) {
                          pr.t = {0.5, 40.0};
                          pr.vol = 1;
@@ -192,6 +202,48 @@ std::vector<Case> cases()
                  }});
     c.push_back({"refused: deg = 3", "locpa2g", [=] {
                      return with(problem(30, 2, 2, 2, 21, 0.4), [](host::Problem& pr) { pr.deg = 3, pr.lam = 1; });
+                 }});
+
+    // Stiff points: the normal equations cannot carry these fits, which are
+    // solved again from the weighted rows (or NaN where even that fails).
+    c.push_back({"stiff: an isolated observation, local linear, leave-one-out", "dorvane", [=] {
+                     return with(at_observations(isolated(problem(60, 1, 1, 0, 31, 0.1), {2.0})),
+                                 [](host::Problem& pr) { pr.nloo = 1, pr.vol = 1; });
+                 }});
+    c.push_back({"stiff: far outside the data, local quadratic", "dorvane", [=] {
+                     return with(problem(120, 1, 1, 5, 32, 0.1), [](host::Problem& pr) {
+                         pr.t = {0.5, 1.5, 2.2, 3.0, 6.0};
+                         pr.deg = 2, pr.vol = 1;
+                     });
+                 }});
+    c.push_back({"stiff: an isolated observation, local cubic, leave-one-out", "tremsal", [=] {
+                     return with(at_observations(isolated(problem(50, 1, 1, 0, 33, 0.12), {2.5})),
+                                 [](host::Problem& pr) { pr.deg = 3, pr.nloo = 1, pr.vol = 1; });
+                 }});
+    c.push_back({"stiff: two regressors, an isolated observation, local linear, leave-one-out", "dorvane", [=] {
+                     return with(at_observations(isolated(problem(100, 2, 2, 0, 34, 0.15), {1.9, 1.7})),
+                                 [](host::Problem& pr) { pr.nloo = 1, pr.vol = 1; });
+                 }});
+    c.push_back({"stiff: third-order terms of regressor 2 at and beyond an isolated observation", "locparg", [=] {
+                     return with(isolated(problem(120, 2, 2, 3, 35, 0.25), {1.9, 1.7}), [](host::Problem& pr) {
+                         pr.t = {1.9, 1.5, 0.4, 1.7, 1.4, 0.6};
+                         pr.deg = 3, pr.lam = 2, pr.vol = 1;
+                     });
+                 }});
+    c.push_back({"stiff: cross products, leave-one-out with an isolated observation", "locpa2g", [=] {
+                     return with(at_observations(isolated(problem(80, 2, 2, 0, 36, 0.2), {1.9, 1.7})),
+                                 [](host::Problem& pr) { pr.deg = 2, pr.lam = 1, pr.nloo = 1, pr.vol = 1; });
+                 }});
+    c.push_back({"stiff: nr < n, the isolated observation outside the intercept sums", "dorvane", [=] {
+                     return with(isolated(problem(60, 1, 1, 4, 37, 0.1), {2.0}), [](host::Problem& pr) {
+                         pr.t = {2.0, 1.5, 0.3, 2.5};
+                         pr.nr = 50, pr.vol = 1;
+                     });
+                 }});
+    c.push_back({"stiff: a dummy and the conditional variance, leave-one-out with an isolated observation",
+                 "dorvane", [=] {
+                     return with(at_observations(isolated(problem(70, 2, 1, 0, 38, 0.1), {2.0})),
+                                 [](host::Problem& pr) { pr.nloo = 1, pr.vol = 1; });
                  }});
     return c;
 }
