@@ -277,10 +277,11 @@ class Fit:
         fit = self if any(k.startswith("se_") for k in self.columns) else self._again(ci="pointwise")
         return self._table(fit._raw, ("se_",))
 
-    def plot(self, path: Optional[str] = None):
+    def plot(self, path: Optional[str] = None, derivative: bool = False):
         """Draws the fit again at 201 points over the range of the points, over the data, with the
-        interval when intervals were asked for, the level -/+ 2 conditional sd with ``vol`` and the
-        density below, into `path` when given. Needs matplotlib; returns its Figure."""
+        interval when intervals were asked for, the level -/+ 2 conditional sd with ``vol``, with
+        `derivative` the slope and its interval in a panel of its own, and the density below, into
+        `path` when given. Needs matplotlib; returns its Figure."""
         try:
             import matplotlib.pyplot as plt
         except ImportError:
@@ -291,7 +292,15 @@ class Fit:
         t = self.__getattr__(xname) if np.ptp(self.__getattr__(xname)) > 0 else x  # the column, whatever its name
         g = np.linspace(np.nanmin(t), np.nanmax(t), 201)
         f = self._again(at=g)
-        fig, (top, low) = plt.subplots(2, 1, sharex=True, figsize=(7, 6), gridspec_kw={"height_ratios": [3, 1]})
+        fig, axes = plt.subplots(2 + derivative, 1, sharex=True, figsize=(7, 6 + 2 * derivative),
+                                 gridspec_kw={"height_ratios": [3, 1.5, 1][: 2 + derivative]})
+        top, low = axes[0], axes[-1]
+        if derivative:
+            d1 = "d1_" + xname
+            axes[1].plot(g, getattr(f, d1), color="C0")
+            if "lower_" + d1 in f.columns:
+                axes[1].fill_between(g, getattr(f, "lower_" + d1), getattr(f, "upper_" + d1), color="C0", alpha=0.25)
+            axes[1].set_ylabel(d1)
         top.scatter(x, y, s=5, color="0.7", label="data")
         top.plot(g, f.level, color="C0", label="level")
         band = next((b for b in (("lower_level", "upper_level"), ("ci_lower", "ci_upper")) if b[0] in f.columns), None)

@@ -226,6 +226,10 @@ class Results(unittest.TestCase):
         self.assertEqual(len(low.lines), 3)  # the density and its two groups
         with self.assertRaisesRegex(ValueError, "one continuous regressor, not 2"):
             lpfit.dorvane(np.column_stack([x, x ** 2]), y, at=[[0.0, 0.0]]).plot()
+        # The slope with its interval in a panel of its own.
+        top, middle, low = quiet(lpfit.dorvane, x, y, ci="rbc", at=[-0.5, 0.5]).plot(derivative=True).axes
+        self.assertEqual(middle.get_ylabel(), "d1_x")
+        self.assertEqual(len(middle.collections), 1)  # the interval
 
 
 if __name__ == "__main__":

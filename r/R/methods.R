@@ -110,7 +110,7 @@ confint.lpfit <- function(object, parm = "level", level = NULL, kind = NULL, ...
 # range of its evaluation points, over a scatter of the data: the interval
 # when one was asked for, level -/+ 2 conditional sd with vol, the density
 # below. Bands break where they are NaN.
-plot.lpfit <- function(x, y, ...) {
+plot.lpfit <- function(x, y, derivative = FALSE, ...) {
   xn <- names(x$data$x)
   if (length(xn) != 1) stop("plot draws fits of one continuous regressor", call. = FALSE)
   span <- range(x$table[[xn]])
@@ -119,7 +119,7 @@ plot.lpfit <- function(x, y, ...) {
   f <- suppressWarnings(lp_run(x$estimator, x$data, lp_again(x, list(at = t), points = FALSE)))$table
   old <- graphics::par(no.readonly = TRUE)
   on.exit(graphics::par(old))
-  graphics::layout(matrix(1:2, 2), heights = c(2, 1))
+  graphics::layout(matrix(seq_len(2 + derivative), 2 + derivative), heights = c(2, if (derivative) 1.2, 1))
   graphics::par(mar = c(2, 4.5, 2, 1))
   lower <- if (is.null(f[["lower_level"]])) f[["ci_lower"]] else f[["lower_level"]]
   upper <- if (is.null(f[["upper_level"]])) f[["ci_upper"]] else f[["upper_level"]]
@@ -153,6 +153,17 @@ plot.lpfit <- function(x, y, ...) {
   }
   graphics::legend("topleft", legend = labels, lty = ltys, col = cols, lwd = 2, pch = ifelse(is.na(ltys), 15, NA),
                    bty = "n", cex = 0.8)
+  if (derivative) {  # the slope with its interval, in a panel of its own
+    d1 <- f[[paste0("d1_", xn)]]
+    lo <- f[[paste0("lower_d1_", xn)]]
+    hi <- f[[paste0("upper_d1_", xn)]]
+    graphics::par(mar = c(0.5, 4.5, 0.5, 1))
+    graphics::plot(t, d1, type = "l", lwd = 2, xlim = span, ylim = range(d1, lo, hi, finite = TRUE), xaxt = "n",
+                   xlab = "", ylab = paste0("d1_", xn))
+    ok <- is.finite(lo) & is.finite(hi)
+    for (i in split(which(ok), cumsum(!ok)[ok]))
+      graphics::polygon(c(t[i], rev(t[i])), c(lo[i], rev(hi[i])), col = grDevices::adjustcolor("steelblue", 0.3), border = NA)
+  }
   graphics::par(mar = c(4, 4.5, 0.5, 1))
   graphics::plot(t, f$density, type = "l", xlim = span, xlab = xn, ylab = "density")
   invisible(x)

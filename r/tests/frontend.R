@@ -188,6 +188,7 @@ stopifnot(identical(out[1:2], strsplit(fit$texts[["header"]], "\n")[[1]]), grepl
 grDevices::pdf(NULL)
 plot(fit)
 plot(dorvane(x, y, grid = 5, vol = TRUE))
+plot(dorvane(x, y, grid = 5, ci = "rbc"), derivative = TRUE)
 invisible(grDevices::dev.off())
 expect_error(plot(dorvane(X2, y, at = X2[1:3, ])), "one continuous regressor")
 cat("frontend: options, messages, formulas, dummies, missing values, methods, cv and failed points\n")
