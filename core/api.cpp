@@ -7,6 +7,7 @@
 #endif
 
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <new>
 
@@ -112,13 +113,13 @@ LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, l
     if (*out == nullptr) return LPC_ENOMEM;
     lpc_fit& fit = **out;
     int status = LPC_OK;
-    lpc::Error caught;  // copying an exception's message allocates nothing
+    std::exception_ptr caught;  // holding the exception allocates nothing
     try {
         if (spec == nullptr) throw lpc::usage("no spec");
         lpc::run(spec->s, progress, ctx, fit);
     } catch (const lpc::Error& e) {
         status = e.status;
-        caught = e;
+        caught = std::current_exception();
     } catch (const std::bad_alloc&) {
         status = LPC_ENOMEM;
     }
@@ -129,9 +130,13 @@ LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, l
         std::swap(fit, empty);
         fit.status = status;
         try {
-            fit.message = caught.what();
-        } catch (...) {
-            fit.status = LPC_ENOMEM;
+            if (caught) std::rethrow_exception(caught);
+        } catch (const lpc::Error& e) {
+            try {
+                fit.message = e.what();
+            } catch (...) {
+                fit.status = LPC_ENOMEM;
+            }
         }
     }
     return fit.status;
