@@ -78,9 +78,12 @@ struct Kernel {
     const char* name;
     int width;  // points per batch
     void (*pass)(const BatchTask&);
-    // The kernel's exponential and quotient, element by element, for tests.
+    // The kernel's exponential and quotient, element by element, for tests;
+    // expo_near is the exponential of the weights' near path, for x in
+    // [-700, 0] only.
     void (*expo)(const double* x, double* e, ptrdiff_t count);
     void (*divide)(const Divisor& d, const double* a, double* q, ptrdiff_t count);
+    void (*expo_near)(const double* x, double* e, ptrdiff_t count);
 };
 
 Kernel kernel_avx512();

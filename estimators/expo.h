@@ -23,6 +23,10 @@
 namespace expo_constants {
 
 constexpr double shift = 0x1.8p52;                   // 1.5·2^52: adding it rounds to an integer
+// The same rounding to an integer N (16368 is even, so ties go the same way),
+// with 1023·16 in the low 16 bits of the sum's pattern: shifted left by 48
+// they hold the biased exponent k + 1023 of 2^k above N mod 16.
+constexpr double shift_k = 0x1.8p52 + 16368.0;
 constexpr double inv_l16 = 0x1.71547652b82fep+4;     // 16/ln2
 constexpr double l1 = 0x1.62e42fee00000p-5;          // ln2/16, leading 32 bits
 constexpr double l2 = 0x1.a39ef35793c76p-37;         // ln2/16 - l1
@@ -112,6 +116,41 @@ __attribute__((always_inline)) inline void expo(vd* __restrict x)
             x[o] = select(high, (s[o] * f1) * f2, x[o]);
             x[o] = select(sub, ((g - b) * f1) * f2, x[o]);
         }
+    }
+#undef LP_EACH
+}
+
+// e^x for U vectors whose every x lies in [-700, 0], in place: the bits of
+// expo<U>, which on this range never clamps and always scales by one normal
+// factor, without the clamps and the test for the far ranges. The first step
+// of the reduction, x - N·L1, is exact, so a fused multiply-add gives it at
+// once where there is one.
+template <int U>
+__attribute__((always_inline)) inline void expo_near(vd* __restrict x)
+{
+    namespace c = expo_constants;
+#define LP_EACH _Pragma("GCC unroll 16") for (int o = 0; o < U; ++o)
+    vd s[U], N[U], r[U], q[U];
+    LP_EACH s[o] = x[o] * set1(c::inv_l16) + set1(c::shift_k);
+    LP_EACH N[o] = s[o] - set1(c::shift_k);
+#if LP_HAVE_FMA
+    LP_EACH r[o] = fnmadd(N[o], set1(c::l1), x[o]) - N[o] * set1(c::l2);
+#else
+    LP_EACH r[o] = (x[o] - N[o] * set1(c::l1)) - N[o] * set1(c::l2);
+#endif
+    LP_EACH q[o] = set1(c::c7) * r[o] + set1(c::c6);
+    LP_EACH q[o] = q[o] * r[o] + set1(c::c5);
+    LP_EACH q[o] = q[o] * r[o] + set1(c::c4);
+    LP_EACH q[o] = q[o] * r[o] + set1(c::c3);
+    LP_EACH q[o] = q[o] * r[o] + set1(c::c2);
+    LP_EACH q[o] = r[o] + (r[o] * r[o]) * q[o];
+    LP_EACH {
+        const vi j = bits(s[o]) & set1i(15);
+        const vd hi = lookup16(c::hi, j);
+        const vd t = lookup16(c::lo, j) + hi * q[o];
+        // 2^k, k = floor(N/16): the exponent field from the low bits of s.
+        const vd scale = from_bits(shl<48>(bits(s[o])) & set1i(static_cast<int64_t>(0xFFF0000000000000ull)));
+        x[o] = (hi + t) * scale;
     }
 #undef LP_EACH
 }

@@ -11,7 +11,11 @@
 //
 // The weights of several observations are formed side by side: their chains
 // (the exponential above all) are independent and overlap in the pipeline,
-// while every sum still takes its terms one observation after the other. With
+// while every sum still takes its terms one observation after the other.
+// Where a pass has proven once that none of its quotients leaves the range of
+// the reciprocals and no exponential its normal range (prove), the weights
+// take the near path, which gives the same bits with neither the per-lane
+// range tests nor the exponential's far ranges. With
 // a fixed design (NB columns, NPC continuous regressors and no dummies) the
 // accumulators are named by constants once the loops are unrolled and stay in
 // registers; NB = 0 serves any design, with its sums in memory.
@@ -93,6 +97,11 @@ struct Frame {
     Div hd[fixed ? NPC : 1];
     vd tv[fixed ? NPC : 1];
     vd jv;
+    // The near path (see prove): whether the pass may take it, whether every
+    // observation is near enough that no block needs testing, and the least
+    // exponent argument it serves.
+    bool near, inside;
+    vd lowest;
 
     vd point(const lp::BatchTask& T, int k) const
     {
@@ -118,6 +127,140 @@ __attribute__((always_inline)) inline void quotients(const vd* __restrict a, con
     if (!all(every)) {
         for (int o = 0; o < U; ++o) q[o] = select(ok[o], q[o], a[o] / b.b);
     }
+}
+
+// a / b where the pass has proven that the reciprocal serves a (see prove):
+// the fused correction alone, or the true division without one.
+__attribute__((always_inline)) inline vd near_quotient(vd a, const Div& d)
+{
+#if LP_HAVE_FMA
+    const vd q0 = a * d.y;
+    return fmadd(fnmadd(d.b, q0, a), d.y, q0);
+#else
+    return a / d.b;
+#endif
+}
+
+// The weights of U observations i .. i + U - 1 by the near path: the same
+// operations as weights, in the same order, with the quotients unchecked and
+// the exponential without its far ranges, which prove has shown that the
+// pass does not need, or that a test of the block's exponent arguments
+// catches. Returns false, with w undecided, when some argument is below
+// F.lowest, and the block must take the exact path.
+template <int U, int NB, int NPC>
+__attribute__((always_inline)) inline bool weights_near(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                        vd* __restrict w, vd* __restrict d)
+{
+    const double* __restrict x = T.x;
+    const int pc = NB > 0 ? NPC : F.pc;
+    vd r[U];
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) r[o] = set1(1.0);  // taken over by the first factor
+#pragma GCC unroll 8
+    for (int k = 0; k < pc; ++k) {
+        const vd tk = F.point(T, k);
+        const Div hk = F.bandwidth(T, k);
+        vd a[U];
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            const vd dk = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
+            d[o * pc + k] = dk;
+            const vd u = near_quotient(dk, hk);
+            a[o] = (u * u) * set1(-0.5);
+        }
+        if (!F.inside) {
+            vm low = a[0] < F.lowest;
+#pragma GCC unroll 16
+            for (int o = 1; o < U; ++o) low = low | (a[o] < F.lowest);
+            if (any(low)) return false;
+        }
+        expo_near<U>(a);
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            const vd q = near_quotient(a[o], F.root);
+            r[o] = k == 0 ? q : r[o] * q;
+        }
+    }
+#pragma GCC unroll 16
+    for (int o = 0; o < U; ++o) w[o] = near_quotient(r[o], F.norm);
+    if (T.loo) {
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
+    }
+    return true;
+}
+
+// Decides once per pass whether its weights may take the near path, on these
+// grounds. With every x and t finite and every bandwidth b with
+// |x - t| <= hi(b), a quotient u = (x - t)/b is served by the reciprocal,
+// except where |x - t| < lo(b); there both the true quotient and the
+// reciprocal's (within 3·lo/|b| <= 2^-40) leave |u²/2| < 2^-54, whose
+// exponential is exactly 1, so the weight is the same. An exponent argument
+// a >= lowest >= -600 has a normal e^a far from the exponential's clamps,
+// e^a/√(2π) is served, and so is the product of the pc factors divided by
+// D·hprod, since lowest leaves the product above lo(D·hprod). When every
+// observation lies within sqrt(-2·lowest) bandwidths of every point in every
+// regressor, no argument is below lowest and no block needs the test.
+template <int NB, int NPC>
+inline void prove(const lp::BatchTask& T, Frame<NB, NPC>& F)
+{
+    F.near = false;
+    F.inside = false;
+    F.lowest = set1(0.0);
+    const lp::Divisor &root = T.root2pi, &norm = T.norm;
+    if (!(root.lo <= 0x1p-870 && root.hi >= 1.0 && norm.hi >= 1.0 && norm.lo <= 0x1p-600)) return;
+    const int pc = F.pc;
+    // The product of pc factors e^(a_k)/√(2π), a_k >= lowest, stays above
+    // lo(D·hprod) with a margin of e.
+    const double lowest = std::max(-600.0, (std::log(norm.lo) + pc * std::log(root.b) + 1.0) / pc);
+    if (!(lowest < -1.0)) return;
+    bool inside = true;
+    for (int k = 0; k < pc; ++k) {
+        const lp::Divisor& h = T.h[k];
+        const double b = std::fabs(h.b);
+        if (!(h.lo <= 0x1p-40 * b && h.hi > 0.0)) return;
+        // The lanes' coordinates, then the observations'.
+        double tmin = HUGE_VAL, tmax = -HUGE_VAL;
+        bool fin = true;
+        for (int l = 0; l < lanes; ++l) {
+            const double v = T.t[k * lanes + l];
+            fin = fin && v - v == 0.0;
+            tmin = std::min(tmin, v);
+            tmax = std::max(tmax, v);
+        }
+        const double* x = T.x + static_cast<ptrdiff_t>(k) * T.n;
+        vd lo = set1(HUGE_VAL), hi = set1(-HUGE_VAL);
+        vm finite = all_lanes();
+        int i = 0;
+        for (; i + lanes <= T.n; i += lanes) {
+            const vd v = load(x + i);
+            finite = finite & (v - v == set1(0.0));
+            lo = vmin(lo, v);
+            hi = vmax(hi, v);
+        }
+        double xmin = HUGE_VAL, xmax = -HUGE_VAL;
+        fin = fin && all(finite);
+        double lv[lanes], hv[lanes];
+        store(lv, lo);
+        store(hv, hi);
+        for (int l = 0; l < lanes; ++l) {
+            xmin = std::min(xmin, lv[l]);
+            xmax = std::max(xmax, hv[l]);
+        }
+        for (; i < T.n; ++i) {
+            fin = fin && x[i] - x[i] == 0.0;
+            xmin = std::min(xmin, x[i]);
+            xmax = std::max(xmax, x[i]);
+        }
+        if (!fin) return;
+        const double reach = std::max(std::fabs(xmin), std::fabs(xmax)) + std::max(std::fabs(tmin), std::fabs(tmax));
+        if (!(reach * (1 + 0x1p-40) <= h.hi)) return;
+        const double span = std::max(xmax - tmin, tmax - xmin) * (1 + 0x1p-40) / b;
+        inside = inside && span * span * (1 + 0x1p-30) <= -2.0 * lowest;
+    }
+    F.near = true;
+    F.inside = inside;
+    F.lowest = set1(lowest);
 }
 
 // Regressor k's factor e^(((-u)·u)/2) / √(2π) of the weights of U
@@ -152,6 +295,7 @@ template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
                                                    vd* __restrict w, vd* __restrict d)
 {
+    if (F.near && weights_near<U>(T, F, i, w, d)) return;
     vd r[U];
 #pragma GCC unroll 16
     for (int o = 0; o < U; ++o) r[o] = set1(1.0);  // taken over by the first factor
@@ -343,6 +487,7 @@ void run_pass(const lp::BatchTask& T)
         F.tv[k] = load(T.t + k * lanes);
     }
     F.jv = load(T.j);
+    prove(T, F);
     vd dens = load(T.dens);
     Sums<NB> S;
     clear(S, T);
@@ -384,6 +529,24 @@ inline void expo_all(const double* x, double* e, ptrdiff_t count)
         double in[lanes], out[lanes];
         for (int l = 0; l < lanes; ++l) in[l] = x[k];
         store(out, expo(load(in)));
+        e[k] = out[0];
+    }
+}
+
+inline void expo_near_all(const double* x, double* e, ptrdiff_t count)
+{
+    ptrdiff_t k = 0;
+    for (; k + lanes <= count; k += lanes) {
+        vd v = load(x + k);
+        expo_near<1>(&v);
+        store(e + k, v);
+    }
+    for (; k < count; ++k) {
+        double in[lanes], out[lanes];
+        for (int l = 0; l < lanes; ++l) in[l] = x[k];
+        vd v = load(in);
+        expo_near<1>(&v);
+        store(out, v);
         e[k] = out[0];
     }
 }

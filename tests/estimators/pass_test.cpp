@@ -1,0 +1,281 @@
+// The batch kernels' passes, called directly: a pass whose weights take the
+// near path (unchecked reciprocal quotients, the exponential without its far
+// ranges) leaves the same sums, bit for bit, as the same pass with every
+// quotient a true division and every exponential the full one, on every
+// instruction set, for data inside the near path's range, at its edges and
+// beyond them.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "estimators/frame.h"
+#include "support.h"
+
+namespace {
+
+std::vector<lp::Kernel> kernels()
+{
+    std::vector<lp::Kernel> out;
+    if (lp::path_available(lp::Path::avx512)) out.push_back(lp::kernel_avx512());
+    if (lp::path_available(lp::Path::avx2)) out.push_back(lp::kernel_avx2());
+    if (lp::path_available(lp::Path::sse2)) out.push_back(lp::kernel_sse2());
+    out.push_back(lp::kernel_scalar());
+    return out;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// A design: B columns over p regressors of which pc are continuous; column
+// c > p is column fa[c] times column fb[c].
+struct Design {
+    int B, p, pc;
+    std::vector<int> fa, fb;
+};
+
+// Columns 1, z_1 .. z_pc, the p - pc dummies, then the given products.
+Design design(int p, int pc, const std::vector<std::pair<int, int>>& products)
+{
+    Design d{1 + p + static_cast<int>(products.size()), p, pc, {}, {}};
+    d.fa.assign(d.B, 0);
+    d.fb.assign(d.B, 0);
+    for (std::size_t k = 0; k < products.size(); ++k) {
+        d.fa[1 + p + k] = products[k].first;
+        d.fb[1 + p + k] = products[k].second;
+    }
+    return d;
+}
+
+// The data of one pass: observations, the batch's points (one per lane of
+// the widest kernel; narrower kernels take the first of them) and the call's
+// scalars.
+struct Data {
+    int n = 0;
+    std::vector<double> x, y, t;  // x: n × p; t: pc × 8, point l's coordinate k at t[k·8 + l]
+    std::vector<double> h;        // pc bandwidths
+    int nr = 0, loo = 0, slots = 0, slot0 = 0;
+};
+
+// The sums of one pass: acc, then the density of each lane, then the cells.
+std::vector<double> pass(const lp::Kernel& kern, const Design& ds, const Data& d, bool exact)
+{
+    const int W = kern.width, B = ds.B;
+    std::vector<lp::Divisor> h(ds.pc);
+    lp::BatchTask T{};
+    auto prepare = [exact](double b, lp::Divisor& v) {
+        lp::make_divisor(b, v);
+        if (exact) {  // no reciprocal serves: every quotient is a true division
+            v.lo = std::numeric_limits<double>::infinity();
+            v.hi = 0.0;
+        }
+    };
+    for (int k = 0; k < ds.pc; ++k) prepare(d.h[k], h[k]);
+    double hprod = 1.0;
+    for (int k = 0; k < ds.pc; ++k) hprod = hprod * d.h[k];
+    prepare(std::sqrt(6.283185307179586), T.root2pi);
+    prepare(static_cast<double>(d.loo ? d.n - 1 : d.n) * hprod, T.norm);
+    T.x = d.x.data();
+    T.y = d.y.data();
+    T.n = d.n;
+    T.nr = d.nr;
+    T.p = ds.p;
+    T.pc = ds.pc;
+    T.B = B;
+    T.fa = ds.fa.data();
+    T.fb = ds.fb.data();
+    T.h = h.data();
+    T.loo = d.loo;
+    T.slots = d.slots;
+    T.slot0 = d.slot0;
+    T.width = W;
+    std::vector<double> t(static_cast<std::size_t>(ds.pc) * W), j(W), dens(W), cells(d.slots * W + 1),
+        acc(lp::accumulators(B) * W), zroom(lp::scratch(B, ds.pc) * W + 8);
+    // The scratch holds whole vectors, aligned as the engine aligns them.
+    double* z = zroom.data();
+    while (reinterpret_cast<std::uintptr_t>(z) % 64 != 0) ++z;
+    for (int k = 0; k < ds.pc; ++k)
+        for (int l = 0; l < W; ++l) t[k * W + l] = d.t[k * 8 + l];
+    for (int l = 0; l < W; ++l) j[l] = l;
+    T.t = t.data();
+    T.j = j.data();
+    T.dens = dens.data();
+    T.cells = cells.data();
+    T.acc = acc.data();
+    T.z = z;
+    kern.pass(T);
+    acc.insert(acc.end(), dens.begin(), dens.end());
+    acc.insert(acc.end(), cells.begin(), cells.end());
+    return acc;
+}
+
+// n observations uniform on [0, 1] in pc continuous regressors, dummies
+// after them, a response with noise, and eight points inside the data.
+Data uniform(int n, int p, int pc, double h, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    Data d;
+    d.n = d.nr = n;
+    for (int k = 0; k < p; ++k)
+        for (int i = 0; i < n; ++i) d.x.push_back(k < pc ? unit(gen) : (unit(gen) < 0.5 ? 1.0 : 0.0));
+    for (int i = 0; i < n; ++i) d.y.push_back(std::sin(4.0 * d.x[i]) + 0.3 * unit(gen));
+    for (int k = 0; k < pc; ++k)
+        for (int l = 0; l < 8; ++l) d.t.push_back(0.1 + 0.8 * unit(gen));
+    d.h.assign(pc, h);
+    return d;
+}
+
+// The designs of the fixed kernels and of the general one.
+std::vector<Design> designs()
+{
+    return {design(1, 1, {}),                                    // linear
+            design(1, 1, {{1, 1}}),                              // quadratic
+            design(1, 1, {{1, 1}, {1, 2}}),                      // cubic
+            design(2, 2, {}),                                    // two regressors
+            design(2, 2, {{1, 1}, {2, 2}}),                      // and their squares
+            design(3, 1, {}),                                    // one regressor, two dummies
+            design(3, 2, {{1, 1}, {2, 2}}),                      // a dummy and squares
+            design(3, 3, {{1, 1}, {2, 2}, {3, 3}, {1, 2}, {3, 2}})};  // cross products
+}
+
+// Every kernel's pass gives the sums of the exact pass of the scalar kernel.
+void expect_exact(const Data& d, const std::string& what)
+{
+    for (const Design& ds : designs()) {
+        if (ds.pc != static_cast<int>(d.h.size())) continue;
+        if (static_cast<int>(d.x.size()) != d.n * ds.p) continue;
+        const std::vector<lp::Kernel> ks = kernels();
+        for (const lp::Kernel& k : ks) {
+            const std::vector<double> want = pass(k, ds, d, true), got = pass(k, ds, d, false);
+            EXPECT_TRUE(same_bits(got, want)) << what << ": " << k.name << ", B = " << ds.B << ", pc = " << ds.pc;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(NearPath, SameSumsAsTheExactPassInsideItsRange)
+{
+    for (int pc = 1; pc <= 3; ++pc)
+        for (int p : {pc, 3}) {
+            if (p < pc) continue;
+            expect_exact(uniform(203, p, pc, 0.15, 10 + pc), "uniform, pc = " + std::to_string(pc));
+        }
+}
+
+TEST(NearPath, LeaveOneOutGroupsAndPartialInterceptSums)
+{
+    Data d = uniform(150, 1, 1, 0.2, 21);
+    d.loo = 1;
+    d.nr = d.n;
+    d.t.assign(d.x.begin(), d.x.begin() + 8);  // the points are observations 0..7
+    d.slots = 3;
+    d.slot0 = 2;
+    expect_exact(d, "leave-one-out with groups");
+    Data e = uniform(150, 2, 2, 0.2, 22);
+    e.nr = 61;
+    expect_exact(e, "nr < n");
+}
+
+TEST(NearPath, BlocksBeyondItsRangeTakeTheExactPath)
+{
+    // Narrow bandwidths: exponent arguments down to the thousands, so that
+    // blocks of observations near the points take the near path and the
+    // others the exact one, weights down to subnormal numbers and zero.
+    for (int pc = 1; pc <= 3; ++pc) expect_exact(uniform(240, pc, pc, 0.012, 30 + pc), "narrow");
+}
+
+TEST(NearPath, WeightsAtTheEdgeOfItsRange)
+{
+    // Runs of eight observations (a block of the pass), each run a tenth of
+    // a bandwidth farther from the points, from 34 to 39.9 bandwidths (24 to
+    // 29.9 with two regressors): exponent arguments across the near path's
+    // least one (-600; -310 for each of two factors) down to subnormal
+    // weights, so that whole blocks fall on either side of it.
+    for (int pc = 1; pc <= 2; ++pc) {
+        Data d;
+        d.n = d.nr = 480;
+        d.h.assign(pc, 0.01);
+        const double first = pc == 1 ? 0.34 : 0.24;
+        for (int k = 0; k < pc; ++k)
+            for (int i = 0; i < d.n; ++i) d.x.push_back(k == 0 ? first + 0.001 * (i / 8) + 1e-6 * (i % 8) : 0.0);
+        for (int i = 0; i < d.n; ++i) d.y.push_back(1.0 + 0.01 * i);
+        for (int k = 0; k < pc; ++k)
+            for (int l = 0; l < 8; ++l) d.t.push_back(k == 0 ? 0.00002 * l : 0.0);
+        expect_exact(d, "edge, pc = " + std::to_string(pc));
+    }
+}
+
+TEST(NearPath, DistancesBelowTheReciprocalsRange)
+{
+    // x - t of a few hundred units of the subnormal grid, far below the range
+    // where the reciprocal gives the quotient: the quotient's square
+    // vanishes either way and the weight is the kernel's peak.
+    Data d;
+    d.n = d.nr = 40;
+    d.h = {1.0};
+    for (int i = 0; i < d.n; ++i) d.x.push_back(i % 2 ? 1e-300 * i : -3e-321 * i);
+    for (int i = 0; i < d.n; ++i) d.y.push_back(i);
+    for (int l = 0; l < 8; ++l) d.t.push_back(l % 3 == 0 ? 0.0 : 1e-305 * l);
+    expect_exact(d, "tiny distances");
+}
+
+TEST(NearPath, DeclinedForExtremeOrNonFiniteData)
+{
+    // Distances beyond the reciprocal's range, tiny and huge bandwidths, and
+    // an infinite and a NaN regressor: the near path is not taken, and the
+    // sums, NaN included, are the exact ones.
+    Data huge = uniform(64, 1, 1, 1e-60, 41);  // every observation within ten bandwidths but one
+    for (double& v : huge.x) v *= 1e-60;
+    for (double& v : huge.t) v *= 1e-60;
+    huge.x[5] = 1e250;
+    expect_exact(huge, "huge distance");
+    Data small = uniform(64, 1, 1, 1e-140, 42);
+    for (double& v : small.x) v *= 1e-140;
+    for (double& v : small.t) v *= 1e-140;
+    expect_exact(small, "bandwidth 1e-140");
+    expect_exact(uniform(64, 1, 1, 1e-160, 43), "bandwidth 1e-160");
+    expect_exact(uniform(64, 1, 1, 1e160, 44), "bandwidth 1e160");
+    Data inf = uniform(64, 2, 2, 0.3, 45);
+    inf.x[70] = std::numeric_limits<double>::infinity();
+    expect_exact(inf, "an infinite regressor");
+    Data nan = uniform(64, 1, 1, 0.3, 46);
+    nan.x[9] = std::numeric_limits<double>::quiet_NaN();
+    expect_exact(nan, "a NaN regressor");
+    Data tnan = uniform(64, 1, 1, 0.3, 47);
+    tnan.t[3] = std::numeric_limits<double>::quiet_NaN();
+    expect_exact(tnan, "a NaN point");
+}
+
+TEST(NearPath, ExponentialHasTheBitsOfTheFullOne)
+{
+    // Random arguments over the near path's range, the arguments whose
+    // x·16/ln2 lies next to a half-integer (where N is decided by the last
+    // bit of its rounding), the smallest magnitudes and zeros.
+    std::mt19937_64 gen(17);
+    std::uniform_real_distribution<double> u(-700.0, 0.0);
+    std::vector<double> x;
+    for (int k = 0; k < 100000; ++k) x.push_back(u(gen));
+    for (int m = 0; m < 16 * 700 / 0.6931471805599453; m += 7) {
+        const double edge = -(m + 0.5) * 0.04332169878499658;  // (m + 1/2)·ln2/16
+        double v = edge;
+        for (int s = 0; s < 3; ++s) v = std::nextafter(v, 0.0);
+        for (int s = 0; s < 7; ++s, v = std::nextafter(v, -1.0)) x.push_back(v);
+    }
+    for (double v : {-0.0, 0.0, -1e-320, -0x1p-1074, -1e-300, -0x1p-54, -0x1p-53, -700.0}) x.push_back(v);
+    std::vector<double> want(x.size());
+    lp::kernel_scalar().expo(x.data(), want.data(), static_cast<long>(x.size()));
+    for (const lp::Kernel& k : kernels()) {
+        std::vector<double> got(x.size());
+        k.expo_near(x.data(), got.data(), static_cast<long>(x.size()));
+        for (std::size_t i = 0; i < x.size(); ++i)
+            ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(double)), 0)
+                << k.name << " at " << x[i] << ": " << got[i] << " vs " << want[i];
+    }
+}
