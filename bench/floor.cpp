@@ -14,6 +14,7 @@
 //
 //   build/bench/floor                  W1-W3, n = m = 16000 (W3: 4000), best of 5
 //   build/bench/floor --size 4000 --repeat 9
+//   build/bench/floor --library OTHER/Dorvane.so --library-avx2 OTHER/bench/avx2/Dorvane.so
 //
 // For each workload and instruction set it prints the library's time (the
 // build capped at that instruction set), the prototype's, their ratio
@@ -319,20 +320,24 @@ bool supports(const Proto& P)
 int main(int argc, char** argv)
 {
     int size = 0, repeat = 5;
+    std::string wide = DORVANE_PATH, avx2 = DORVANE_AVX2_PATH;
     for (int k = 1; k < argc; ++k) {
         const std::string a = argv[k];
         if (a == "--size" && k + 1 < argc) size = std::atoi(argv[++k]);
         else if (a == "--repeat" && k + 1 < argc) repeat = std::max(1, std::atoi(argv[++k]));
+        else if (a == "--library" && k + 1 < argc) wide = argv[++k];
+        else if (a == "--library-avx2" && k + 1 < argc) avx2 = argv[++k];
         else {
-            std::fprintf(stderr, "usage: %s [--size N] [--repeat R]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--size N] [--repeat R] [--library DORVANE] [--library-avx2 DORVANE]\n",
+                         argv[0]);
             return 1;
         }
     }
     const struct {
         const char* isa;
-        const char* path;
+        std::string path;
         int proto;
-    } libs[] = {{"avx512", DORVANE_PATH, 2}, {"avx2", DORVANE_AVX2_PATH, 1}};
+    } libs[] = {{"avx512", wide, 2}, {"avx2", avx2, 1}};
 
     std::printf("%-4s %-7s %11s %11s %9s %9s %12s %12s\n", "", "", "library s", "floor s", "lib/floor",
                 "(median)", "lib ns/pair", "floor ns/pair");

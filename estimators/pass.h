@@ -101,7 +101,7 @@ struct Frame {
     // observation is near enough that no block needs testing, and the least
     // exponent argument it serves.
     bool near, inside;
-    vd lowest;
+    vd lowest, zero;  // zero: the weight of an observation whose kernel is 0
 
     vd point(const lp::BatchTask& T, int k) const
     {
@@ -145,17 +145,23 @@ __attribute__((always_inline)) inline vd near_quotient(vd a, const Div& d)
 // operations as weights, in the same order, with the quotients unchecked and
 // the exponential without its far ranges, which prove has shown that the
 // pass does not need, or that a test of the block's exponent arguments
-// catches. Returns false, with w undecided, when some argument is below
-// F.lowest, and the block must take the exact path.
+// catches. Returns the observations (bit o for observation i + o) with an
+// argument below F.lowest in some lane, whose weights are left undecided for
+// the exact path.
 template <int U, int NB, int NPC>
-__attribute__((always_inline)) inline bool weights_near(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
-                                                        vd* __restrict w, vd* __restrict d)
+__attribute__((always_inline)) inline unsigned weights_near(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                            vd* __restrict w, vd* __restrict d)
 {
+    static_assert(U <= 32, "one bit per observation");
     const double* __restrict x = T.x;
     const int pc = NB > 0 ? NPC : F.pc;
     vd r[U];
+    vm low[U], zero[U];
 #pragma GCC unroll 16
-    for (int o = 0; o < U; ++o) r[o] = set1(1.0);  // taken over by the first factor
+    for (int o = 0; o < U; ++o) {
+        r[o] = set1(1.0);  // taken over by the first factor
+        low[o] = zero[o] = no_lanes();
+    }
 #pragma GCC unroll 8
     for (int k = 0; k < pc; ++k) {
         const vd tk = F.point(T, k);
@@ -169,12 +175,13 @@ __attribute__((always_inline)) inline bool weights_near(const lp::BatchTask& T, 
             a[o] = (u * u) * set1(-0.5);
         }
         if (!F.inside) {
-            vm low = a[0] < F.lowest;
 #pragma GCC unroll 16
-            for (int o = 1; o < U; ++o) low = low | (a[o] < F.lowest);
-            if (any(low)) return false;
+            for (int o = 0; o < U; ++o) {
+                low[o] = low[o] | (a[o] < F.lowest);
+                zero[o] = zero[o] | (a[o] < set1(-746.0));
+            }
         }
-        expo_near<U>(a);
+        expo_near<U>(a);  // garbage where an argument is below F.lowest, never used
 #pragma GCC unroll 16
         for (int o = 0; o < U; ++o) {
             const vd q = near_quotient(a[o], F.root);
@@ -183,11 +190,21 @@ __attribute__((always_inline)) inline bool weights_near(const lp::BatchTask& T, 
     }
 #pragma GCC unroll 16
     for (int o = 0; o < U; ++o) w[o] = near_quotient(r[o], F.norm);
+    unsigned far = 0;
+    if (!F.inside) {
+        // A factor e^a with a < -746 is 0, and so is the weight, whatever
+        // the other factors: the exact path's 0/√(2π)·... /(D·hprod).
+#pragma GCC unroll 16
+        for (int o = 0; o < U; ++o) {
+            far |= static_cast<unsigned>(any(andnot(low[o], zero[o]))) << o;
+            w[o] = select(zero[o], F.zero, w[o]);
+        }
+    }
     if (T.loo) {
 #pragma GCC unroll 16
         for (int o = 0; o < U; ++o) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
     }
-    return true;
+    return far;
 }
 
 // Decides once per pass whether its weights may take the near path, on these
@@ -206,7 +223,7 @@ inline void prove(const lp::BatchTask& T, Frame<NB, NPC>& F)
 {
     F.near = false;
     F.inside = false;
-    F.lowest = set1(0.0);
+    F.lowest = F.zero = set1(0.0);
     const lp::Divisor &root = T.root2pi, &norm = T.norm;
     if (!(root.lo <= 0x1p-870 && root.hi >= 1.0 && norm.hi >= 1.0 && norm.lo <= 0x1p-600)) return;
     const int pc = F.pc;
@@ -261,6 +278,7 @@ inline void prove(const lp::BatchTask& T, Frame<NB, NPC>& F)
     F.near = true;
     F.inside = inside;
     F.lowest = set1(lowest);
+    F.zero = set1((0.0 / root.b) / norm.b);
 }
 
 // Regressor k's factor e^(((-u)·u)/2) / √(2π) of the weights of U
@@ -287,15 +305,15 @@ __attribute__((always_inline)) inline void weight_factor(const lp::BatchTask& T,
     for (int o = 0; o < U; ++o) r[o] = k == 0 ? q[o] : r[o] * q[o];
 }
 
-// The weights of U observations i .. i + U - 1, each the product over the
-// continuous regressors of e^(((-u)·u)/2) / √(2π) with u = (x - t)/h, then
-// divided by D·hprod. Their chains are independent, so they are written side
-// by side for the processor to overlap.
+// The weights of U observations i .. i + U - 1 by the exact path, each the
+// product over the continuous regressors of e^(((-u)·u)/2) / √(2π) with
+// u = (x - t)/h, then divided by D·hprod, every quotient tested and every
+// exponential taken over its whole range. Their chains are independent, so
+// they are written side by side for the processor to overlap.
 template <int U, int NB, int NPC>
-__attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
-                                                   vd* __restrict w, vd* __restrict d)
+__attribute__((always_inline)) inline void weights_exact(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                         vd* __restrict w, vd* __restrict d)
 {
-    if (F.near && weights_near<U>(T, F, i, w, d)) return;
     vd r[U];
 #pragma GCC unroll 16
     for (int o = 0; o < U; ++o) r[o] = set1(1.0);  // taken over by the first factor
@@ -309,6 +327,20 @@ __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const
     if (T.loo) {
 #pragma GCC unroll 16
         for (int o = 0; o < U; ++o) w[o] = select(F.jv == set1(static_cast<double>(i + o)), set1(0.0), w[o]);
+    }
+}
+
+// The weights of U observations i .. i + U - 1 by the near path where the
+// pass may take it, and by the exact one for those it does not serve.
+template <int U, int NB, int NPC>
+__attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
+                                                   vd* __restrict w, vd* __restrict d)
+{
+    if (!F.near) return weights_exact<U>(T, F, i, w, d);
+    const int pc = NB > 0 ? NPC : F.pc;
+    for (unsigned far = weights_near<U>(T, F, i, w, d); far != 0; far &= far - 1) {
+        const int o = __builtin_ctz(far);
+        weights_exact<1>(T, F, i + o, w + o, d + o * pc);
     }
 }
 

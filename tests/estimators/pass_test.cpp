@@ -60,6 +60,7 @@ struct Data {
     std::vector<double> x, y, t;  // x: n × p; t: pc × 8, point l's coordinate k at t[k·8 + l]
     std::vector<double> h;        // pc bandwidths
     int nr = 0, loo = 0, slots = 0, slot0 = 0;
+    double dens0 = 0.0;  // each lane's density on entry
 };
 
 // The sums of one pass: acc, then the density of each lane, then the cells.
@@ -94,7 +95,7 @@ std::vector<double> pass(const lp::Kernel& kern, const Design& ds, const Data& d
     T.slots = d.slots;
     T.slot0 = d.slot0;
     T.width = W;
-    std::vector<double> t(static_cast<std::size_t>(ds.pc) * W), j(W), dens(W), cells(d.slots * W + 1),
+    std::vector<double> t(static_cast<std::size_t>(ds.pc) * W), j(W), dens(W, d.dens0), cells(d.slots * W + 1),
         acc(lp::accumulators(B) * W), zroom(lp::scratch(B, ds.pc) * W + 8);
     // The scratch holds whole vectors, aligned as the engine aligns them.
     double* z = zroom.data();
@@ -210,6 +211,22 @@ TEST(NearPath, WeightsAtTheEdgeOfItsRange)
             for (int l = 0; l < 8; ++l) d.t.push_back(k == 0 ? 0.00002 * l : 0.0);
         expect_exact(d, "edge, pc = " + std::to_string(pc));
     }
+}
+
+TEST(NearPath, VanishingWeightsKeepTheSignOfTheirNormaliser)
+{
+    // A negative bandwidth makes D·hprod negative, and the weights of
+    // observations beyond the kernel's reach -0: a density that enters as
+    // -0 stays -0 at a point far from every observation.
+    Data d = uniform(64, 2, 2, 0.03, 51);
+    d.h[0] = -0.02;
+    d.dens0 = -0.0;
+    for (int l = 0; l < 8; l += 2) d.t[l] = 5.0;
+    expect_exact(d, "negative normaliser");
+    std::vector<double> got = pass(lp::kernel_scalar(), design(2, 2, {}), d, false);
+    const std::size_t dens = lp::accumulators(3);  // the first lane's density
+    EXPECT_EQ(got[dens], 0.0);
+    EXPECT_TRUE(std::signbit(got[dens]));
 }
 
 TEST(NearPath, DistancesBelowTheReciprocalsRange)
