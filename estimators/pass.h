@@ -91,7 +91,7 @@ inline void save(const Sums<0>&, const lp::BatchTask&) {}
 // counts, the divisors, the points' coordinates and indices.
 template <int NB, int NPC>
 struct Frame {
-    static constexpr bool fixed = NB > 0;
+    static constexpr bool fixed = NPC > 0;
     int B, pc, p;
     Div root, norm;
     Div hd[fixed ? NPC : 1];
@@ -150,11 +150,11 @@ __attribute__((always_inline)) inline vd near_quotient(vd a, const Div& d)
 // the exact path.
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline unsigned weights_near(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
-                                                            vd* __restrict w, vd* __restrict d)
+                                                            vd* __restrict w, vd* __restrict d, int ds)
 {
     static_assert(U <= 32, "one bit per observation");
     const double* __restrict x = T.x;
-    const int pc = NB > 0 ? NPC : F.pc;
+    const int pc = NPC > 0 ? NPC : F.pc;
     vd r[U];
     vm low[U], zero[U];
 #pragma GCC unroll 16
@@ -170,7 +170,7 @@ __attribute__((always_inline)) inline unsigned weights_near(const lp::BatchTask&
 #pragma GCC unroll 16
         for (int o = 0; o < U; ++o) {
             const vd dk = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
-            d[o * pc + k] = dk;
+            d[o * ds + k] = dk;
             const vd u = near_quotient(dk, hk);
             a[o] = (u * u) * set1(-0.5);
         }
@@ -286,7 +286,7 @@ inline void prove(const lp::BatchTask& T, Frame<NB, NPC>& F)
 // regressors x - t, which are design columns, go to d[o·pc + k].
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline void weight_factor(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
-                                                         int k, int pc, vd* __restrict r, vd* __restrict d)
+                                                         int k, int ds, vd* __restrict r, vd* __restrict d)
 {
     const double* __restrict x = T.x;
     const vd tk = F.point(T, k);
@@ -294,7 +294,7 @@ __attribute__((always_inline)) inline void weight_factor(const lp::BatchTask& T,
 #pragma GCC unroll 16
     for (int o = 0; o < U; ++o) {
         dk[o] = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
-        d[o * pc + k] = dk[o];
+        d[o * ds + k] = dk[o];
     }
     quotients<U>(dk, F.bandwidth(T, k), u);
 #pragma GCC unroll 16
@@ -312,16 +312,16 @@ __attribute__((always_inline)) inline void weight_factor(const lp::BatchTask& T,
 // they are written side by side for the processor to overlap.
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline void weights_exact(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
-                                                         vd* __restrict w, vd* __restrict d)
+                                                         vd* __restrict w, vd* __restrict d, int ds)
 {
     vd r[U];
 #pragma GCC unroll 16
     for (int o = 0; o < U; ++o) r[o] = set1(1.0);  // taken over by the first factor
-    if constexpr (NB > 0) {
+    if constexpr (NPC > 0) {
 #pragma GCC unroll 8
-        for (int k = 0; k < NPC; ++k) weight_factor<U>(T, F, i, k, NPC, r, d);
+        for (int k = 0; k < NPC; ++k) weight_factor<U>(T, F, i, k, ds, r, d);
     } else {
-        for (int k = 0; k < F.pc; ++k) weight_factor<U>(T, F, i, k, F.pc, r, d);
+        for (int k = 0; k < F.pc; ++k) weight_factor<U>(T, F, i, k, ds, r, d);
     }
     quotients<U>(r, F.norm, w);
     if (T.loo) {
@@ -334,13 +334,12 @@ __attribute__((always_inline)) inline void weights_exact(const lp::BatchTask& T,
 // pass may take it, and by the exact one for those it does not serve.
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
-                                                   vd* __restrict w, vd* __restrict d)
+                                                   vd* __restrict w, vd* __restrict d, int ds)
 {
-    if (!F.near) return weights_exact<U>(T, F, i, w, d);
-    const int pc = NB > 0 ? NPC : F.pc;
-    for (unsigned far = weights_near<U>(T, F, i, w, d); far != 0; far &= far - 1) {
+    if (!F.near) return weights_exact<U>(T, F, i, w, d, ds);
+    for (unsigned far = weights_near<U>(T, F, i, w, d, ds); far != 0; far &= far - 1) {
         const int o = __builtin_ctz(far);
-        weights_exact<1>(T, F, i + o, w + o, d + o * pc);
+        weights_exact<1>(T, F, i + o, w + o, d + o * ds, ds);
     }
 }
 
@@ -476,11 +475,11 @@ template <int U, bool ICPT, int NB, int NPC>
 __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const Frame<NB, NPC>& F, Sums<NB>& S,
                                                    vd& dens, int lo, int hi, int& slot, vd* z, vd* d)
 {
-    const int pc = NB > 0 ? NPC : F.pc;
+    const int pc = NPC > 0 ? NPC : F.pc;
     int i = lo;
     for (; i + U <= hi; i += U) {
         vd w[U];
-        weights<U>(T, F, i, w, d);
+        weights<U>(T, F, i, w, d, pc);
         if constexpr (NB > 0) {
 #pragma GCC unroll 16
             for (int o = 0; o < U; ++o) {
@@ -493,7 +492,7 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
     }
     for (; i < hi; ++i) {
         vd w[1];
-        weights<1>(T, F, i, w, d);
+        weights<1>(T, F, i, w, d, pc);
         if constexpr (NB > 0) {
             accumulate<ICPT, NB, NPC>(T, S, dens, i, w[0], d, slot, z);
             if (T.slots != 0 && ++slot == T.slots) slot = 0;
@@ -538,6 +537,201 @@ void run_pass(const lp::BatchTask& T)
     store(T.dens, dens);
 }
 
+// ---- Designs of up to 16 columns ------------------------------------------
+//
+// Their B(B+1)/2 + 2B sums do not fit in the registers, so a pass takes the
+// observations in chunks: the chunk's weights, in_flight side by side, and
+// its design rows Z(i, ·) in scratch, then the sums in tiles, each tile a
+// block of sums held in registers while it takes the chunk's terms one
+// observation after the other, loaded from the task's memory before and
+// stored after. A tile forms the products Z(i, c)·w_i of its columns itself:
+// a multiplication is cheaper than storing and loading them. Every sum still
+// adds its terms in ascending observation order; the column count is a
+// constant, so that every tile's shape and every test of which entries it
+// holds are settled at compile time.
+
+constexpr int wide_chunk = 16;   // observations whose terms a tile takes in one visit
+constexpr int wide_pair = 2;     // columns of ZWZ in a tile
+// and its rows: all of them up to 14 columns, so that a tile's sums, its two
+// factors Z(i, c)·w_i and a row stay within the 32 registers of AVX-512.
+template <int NB>
+constexpr int wide_rows = NB <= 14 ? 16 : 8;
+constexpr int wide_columns = 6;  // columns in a tile of the first column and the right-hand sides
+
+// ZWZ(c, 0), ZWy(c) and ZWy2(c) for the columns C0 .. C0 + wide_columns - 1
+// below NB (c = 0 only with the intercept sums): the terms zw = Z(i, c)·w_i
+// (w_i itself for c = 0), s = zw·y_i and s·y_i of `count` observations.
+template <bool ICPT, int NB, int C0>
+__attribute__((always_inline)) inline void wide_columns_tile(double* __restrict acc, int count,
+                                                             const vd* __restrict z, const vd* __restrict w,
+                                                             const double* __restrict y)
+{
+    constexpr int G = wide_columns, NS = NB * (NB + 1) / 2;
+    constexpr int first = C0 == 0 && !ICPT ? 1 : 0;
+    vd a0[G], a1[G], a2[G];
+#pragma GCC unroll 8
+    for (int g = first; g < G; ++g)
+        if (C0 + g < NB) {
+            a0[g] = load(acc + static_cast<ptrdiff_t>(C0 + g) * lanes);
+            a1[g] = load(acc + static_cast<ptrdiff_t>(NS + C0 + g) * lanes);
+            a2[g] = load(acc + static_cast<ptrdiff_t>(NS + NB + C0 + g) * lanes);
+        }
+    for (int o = 0; o < count; ++o) {
+        const vd yo = set1(y[o]);
+#pragma GCC unroll 8
+        for (int g = first; g < G; ++g)
+            if (C0 + g < NB) {
+                const vd f = C0 + g == 0 ? w[o] : z[o * NB + C0 + g] * w[o];
+                const vd s = f * yo;
+                a0[g] = a0[g] + f;
+                a1[g] = a1[g] + s;
+                a2[g] = a2[g] + s * yo;
+            }
+    }
+#pragma GCC unroll 8
+    for (int g = first; g < G; ++g)
+        if (C0 + g < NB) {
+            store(acc + static_cast<ptrdiff_t>(C0 + g) * lanes, a0[g]);
+            store(acc + static_cast<ptrdiff_t>(NS + C0 + g) * lanes, a1[g]);
+            store(acc + static_cast<ptrdiff_t>(NS + NB + C0 + g) * lanes, a2[g]);
+        }
+}
+
+// ZWZ(b, c) for the columns c = C0 .. C0 + wide_pair - 1 and the rows
+// b = B0 .. B0 + wide_rows<NB> - 1 with c <= b < NB: the terms
+// (Z(i, c)·w_i)·Z(i, b).
+template <int NB, int C0, int B0>
+__attribute__((always_inline)) inline void wide_zwz_tile(double* __restrict acc, int count, const vd* __restrict z,
+                                                         const vd* __restrict w)
+{
+    constexpr int Q = wide_pair, R = wide_rows<NB>;
+    vd a[Q][R];
+#define LP_HOLDS(q, r) (C0 + (q) < NB && B0 + (r) < NB && B0 + (r) >= C0 + (q))
+#define LP_AT(q, r) (lp::packed(NB, B0 + (r), C0 + (q)) * lanes)
+#pragma GCC unroll 4
+    for (int q = 0; q < Q; ++q)
+#pragma GCC unroll 16
+        for (int r = 0; r < R; ++r)
+            if (LP_HOLDS(q, r)) a[q][r] = load(acc + LP_AT(q, r));
+    for (int o = 0; o < count; ++o) {
+        vd f[Q];
+#pragma GCC unroll 4
+        for (int q = 0; q < Q; ++q)
+            if (C0 + q < NB) f[q] = z[o * NB + C0 + q] * w[o];
+#pragma GCC unroll 16
+        for (int r = 0; r < R; ++r) {
+            if (B0 + r >= NB) continue;
+            const vd zb = z[o * NB + B0 + r];
+#pragma GCC unroll 4
+            for (int q = 0; q < Q; ++q)
+                if (LP_HOLDS(q, r)) a[q][r] = a[q][r] + f[q] * zb;
+        }
+    }
+#pragma GCC unroll 4
+    for (int q = 0; q < Q; ++q)
+#pragma GCC unroll 16
+        for (int r = 0; r < R; ++r)
+            if (LP_HOLDS(q, r)) store(acc + LP_AT(q, r), a[q][r]);
+#undef LP_HOLDS
+#undef LP_AT
+}
+
+// Every tile of the rows B0, B0 + wide_rows<NB>, ... of the columns C0 ..
+// C0 + wide_pair - 1.
+template <int NB, int C0, int B0>
+__attribute__((always_inline)) inline void wide_zwz_rows(double* acc, int count, const vd* z, const vd* w)
+{
+    if constexpr (B0 < NB) {
+        wide_zwz_tile<NB, C0, B0>(acc, count, z, w);
+        wide_zwz_rows<NB, C0, B0 + wide_rows<NB>>(acc, count, z, w);
+    }
+}
+
+// Every sum's terms of `count` observations, tile after tile.
+template <bool ICPT, int NB, int C0 = 0>
+__attribute__((always_inline)) inline void wide_columns_all(double* acc, int count, const vd* z, const vd* w,
+                                                            const double* y)
+{
+    if constexpr (C0 < NB) {
+        wide_columns_tile<ICPT, NB, C0>(acc, count, z, w, y);
+        wide_columns_all<ICPT, NB, C0 + wide_columns>(acc, count, z, w, y);
+    }
+}
+template <int NB, int C0 = 1>
+__attribute__((always_inline)) inline void wide_zwz_all(double* acc, int count, const vd* z, const vd* w)
+{
+    if constexpr (C0 < NB) {
+        wide_zwz_rows<NB, C0, C0>(acc, count, z, w);
+        wide_zwz_all<NB, C0 + wide_pair>(acc, count, z, w);
+    }
+}
+
+// Observations lo .. hi - 1, in chunks of wide_chunk; z holds room for the
+// chunk's design rows.
+template <bool ICPT, int NB>
+__attribute__((always_inline)) inline void wide_observe(const lp::BatchTask& T, const Frame<NB, 0>& F, vd& dens,
+                                                        int lo, int hi, int& slot, vd* __restrict z)
+{
+    constexpr int C = wide_chunk, U = in_flight;
+    const int pc = F.pc, p = F.p;
+    int fa[NB], fb[NB];
+    for (int c = 0; c < NB; ++c) {
+        fa[c] = T.fa[c];
+        fb[c] = T.fb[c];
+    }
+    for (int i = lo; i < hi; i += C) {
+        const int count = std::min(C, hi - i);
+        // The weights; the centred regressors go straight into the rows.
+        vd w[C];
+        int o = 0;
+        for (; o + U <= count; o += U) weights<U>(T, F, i + o, w + o, z + o * NB + 1, NB);
+        for (; o < count; ++o) weights<1>(T, F, i + o, w + o, z + o * NB + 1, NB);
+        for (o = 0; o < count; ++o) {
+            add_density(T, dens, w[o], slot);
+            if (T.slots != 0 && ++slot == T.slots) slot = 0;
+            vd* zo = z + o * NB;
+            for (int k = pc; k < p; ++k) zo[1 + k] = set1(T.x[i + o + static_cast<ptrdiff_t>(k) * T.n]);
+        }
+        // The higher columns, a column at a time for the whole chunk: the
+        // chunk's products are independent, and their factors were stored a
+        // column or more before.
+        if (count == C) {
+            for (int c = p + 1; c < NB; ++c) {
+                const vd* __restrict za = z + fa[c];
+                const vd* __restrict zb = z + fb[c];
+#pragma GCC unroll 32
+                for (int q = 0; q < C; ++q) z[q * NB + c] = za[q * NB] * zb[q * NB];
+            }
+        } else {
+            for (int c = p + 1; c < NB; ++c)
+                for (o = 0; o < count; ++o) z[o * NB + c] = z[o * NB + fa[c]] * z[o * NB + fb[c]];
+        }
+        wide_columns_all<ICPT, NB>(T.acc, count, z, w, T.y + i);
+        wide_zwz_all<NB>(T.acc, count, z, w);
+    }
+}
+
+template <int NB>
+void run_wide(const lp::BatchTask& T)
+{
+    Frame<NB, 0> F;
+    F.B = NB;
+    F.pc = T.pc;
+    F.p = T.p;
+    F.root = divisor(T.root2pi);
+    F.norm = divisor(T.norm);
+    F.jv = load(T.j);
+    prove(T, F);
+    vd dens = load(T.dens);
+    Sums<0> S;
+    clear(S, T);
+    vd z[wide_chunk * NB];  // the chunk's design rows
+    int slot = T.slot0;
+    wide_observe<true, NB>(T, F, dens, 0, T.nr, slot, z);
+    wide_observe<false, NB>(T, F, dens, T.nr, T.n, slot, z);
+    store(T.dens, dens);
+}
+
 // The pass for the task's design: a fixed kernel for the common small
 // designs without dummies, the general one for every other.
 inline void pass(const lp::BatchTask& T)
@@ -550,7 +744,14 @@ inline void pass(const lp::BatchTask& T)
     LP_FIXED(3, 2)  // linear, two regressors
     LP_FIXED(5, 2)  // two regressors and their squares
 #undef LP_FIXED
-    return run_pass<0, 0>(T);
+    switch (T.B) {
+#define LP_WIDE(nb) \
+    case nb: return run_wide<nb>(T);
+        LP_WIDE(2) LP_WIDE(3) LP_WIDE(4) LP_WIDE(5) LP_WIDE(6) LP_WIDE(7) LP_WIDE(8) LP_WIDE(9)
+        LP_WIDE(10) LP_WIDE(11) LP_WIDE(12) LP_WIDE(13) LP_WIDE(14) LP_WIDE(15) LP_WIDE(16)
+#undef LP_WIDE
+    default: return run_pass<0, 0>(T);
+    }
 }
 
 inline void expo_all(const double* x, double* e, ptrdiff_t count)

@@ -3,7 +3,9 @@
 // ranges) leaves the same sums, bit for bit, as the same pass with every
 // quotient a true division and every exponential the full one, on every
 // instruction set, for data inside the near path's range, at its edges and
-// beyond them.
+// beyond them; and those sums are the ones a plain loop over the
+// observations forms with the scalar kernel, for the register-held designs,
+// the tiled ones up to 16 columns and the general one.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -30,6 +32,16 @@ std::vector<lp::Kernel> kernels()
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
 {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// The same bits, except that any NaN matches any NaN: which NaN a product
+// of NaN operands carries is the compiler's choice of operand order.
+bool same_numbers(const std::vector<double>& a, const std::vector<double>& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0 && !(std::isnan(a[i]) && std::isnan(b[i]))) return false;
+    return true;
 }
 
 // A design: B columns over p regressors of which pc are continuous; column
@@ -132,7 +144,16 @@ Data uniform(int n, int p, int pc, double h, unsigned seed)
     return d;
 }
 
-// The designs of the fixed kernels and of the general one.
+// locparg's design with lam = 1 for three continuous regressors and p - 3
+// dummies: squares, z_k·z_1, z_k²·z_1, z_k·z_1·z_1.
+Design locparg3(int p)
+{
+    return design(p, 3, {{1, 1}, {2, 2}, {3, 3}, {2, 1}, {3, 1}, {p + 2, 1}, {p + 3, 1}, {p + 1, 1}, {p + 4, 1},
+                         {p + 5, 1}});
+}
+
+// The designs of the fixed kernels, of those up to 16 columns and of the
+// general one.
 std::vector<Design> designs()
 {
     return {design(1, 1, {}),                                    // linear
@@ -142,10 +163,64 @@ std::vector<Design> designs()
             design(2, 2, {{1, 1}, {2, 2}}),                      // and their squares
             design(3, 1, {}),                                    // one regressor, two dummies
             design(3, 2, {{1, 1}, {2, 2}}),                      // a dummy and squares
-            design(3, 3, {{1, 1}, {2, 2}, {3, 3}, {1, 2}, {3, 2}})};  // cross products
+            design(3, 3, {{1, 1}, {2, 2}, {3, 3}, {1, 2}, {3, 2}}),  // cross products
+            locparg3(3),                                         // B = 14
+            locparg3(5),                                         // B = 16, two dummies
+            locparg3(6)};                                        // B = 17: the general kernel
 }
 
-// Every kernel's pass gives the sums of the exact pass of the scalar kernel.
+// The sums of one pass as a plain loop forms them for each lane's point: the
+// scalar kernel's weights, then every sum in ascending observation order, in
+// the layout of pass().
+std::vector<double> reference(const Design& ds, const Data& d, int W)
+{
+    const int B = ds.B, n = d.n;
+    const std::ptrdiff_t NS = B * (B + 1) / 2, NA = lp::accumulators(B);
+    std::vector<double> acc(NA * W, 0.0), dens(W, d.dens0), cells(d.slots * W + 1, 0.0);
+    double hprod = 1.0;
+    for (int k = 0; k < ds.pc; ++k) hprod = hprod * d.h[k];
+    const double D = d.loo ? n - 1 : n;
+    std::vector<double> z(B), u(ds.pc);
+    for (int l = 0; l < W; ++l) {
+        int slot = d.slot0;
+        for (int i = 0; i < n; ++i) {
+            for (int k = 0; k < ds.pc; ++k) {
+                z[1 + k] = d.x[i + k * n] - d.t[k * 8 + l];
+                u[k] = z[1 + k] / d.h[k];
+            }
+            const double w = d.loo && i == l ? 0.0 : lp::gaussian_kernel(ds.pc, u.data()) / (D * hprod);
+            if (d.slots == 0) {
+                dens[l] = dens[l] + w;
+            } else {
+                cells[slot * W + l] = cells[slot * W + l] + w;
+                if (++slot == d.slots) slot = 0;
+            }
+            z[0] = 1.0;
+            for (int k = ds.pc; k < ds.p; ++k) z[1 + k] = d.x[i + k * n];
+            for (int c = ds.p + 1; c < B; ++c) z[c] = z[ds.fa[c]] * z[ds.fb[c]];
+            for (int c = i < d.nr ? 0 : 1; c < B; ++c) {
+                const double zw = z[c] * w, sc = zw * d.y[i];
+                acc[(NS + c) * W + l] = acc[(NS + c) * W + l] + sc;
+                acc[(NS + B + c) * W + l] = acc[(NS + B + c) * W + l] + sc * d.y[i];
+                if (c == 0) {
+                    acc[l] = acc[l] + w;
+                    continue;
+                }
+                acc[c * W + l] = acc[c * W + l] + zw;  // ZWZ(c, 0)
+                for (int b = c; b < B; ++b) {
+                    double& a = acc[lp::packed(B, b, c) * W + l];
+                    a = a + zw * z[b];
+                }
+            }
+        }
+    }
+    acc.insert(acc.end(), dens.begin(), dens.end());
+    acc.insert(acc.end(), cells.begin(), cells.end());
+    return acc;
+}
+
+// Every kernel's pass gives the sums of the same pass with every quotient a
+// true division, and those of the plain loop.
 void expect_exact(const Data& d, const std::string& what)
 {
     for (const Design& ds : designs()) {
@@ -155,6 +230,8 @@ void expect_exact(const Data& d, const std::string& what)
         for (const lp::Kernel& k : ks) {
             const std::vector<double> want = pass(k, ds, d, true), got = pass(k, ds, d, false);
             EXPECT_TRUE(same_bits(got, want)) << what << ": " << k.name << ", B = " << ds.B << ", pc = " << ds.pc;
+            EXPECT_TRUE(same_numbers(got, reference(ds, d, k.width)))
+                << what << ": " << k.name << " against the plain loop, B = " << ds.B << ", pc = " << ds.pc;
         }
     }
 }
@@ -164,7 +241,7 @@ void expect_exact(const Data& d, const std::string& what)
 TEST(NearPath, SameSumsAsTheExactPassInsideItsRange)
 {
     for (int pc = 1; pc <= 3; ++pc)
-        for (int p : {pc, 3}) {
+        for (int p : {pc, 3, 5, 6}) {
             if (p < pc) continue;
             expect_exact(uniform(203, p, pc, 0.15, 10 + pc), "uniform, pc = " + std::to_string(pc));
         }
@@ -182,6 +259,11 @@ TEST(NearPath, LeaveOneOutGroupsAndPartialInterceptSums)
     Data e = uniform(150, 2, 2, 0.2, 22);
     e.nr = 61;
     expect_exact(e, "nr < n");
+    Data f = uniform(150, 5, 3, 0.3, 23);
+    f.nr = 77;
+    f.slots = 4;
+    f.slot0 = 1;
+    expect_exact(f, "nr < n with groups, two dummies");
 }
 
 TEST(NearPath, BlocksBeyondItsRangeTakeTheExactPath)
@@ -190,6 +272,7 @@ TEST(NearPath, BlocksBeyondItsRangeTakeTheExactPath)
     // blocks of observations near the points take the near path and the
     // others the exact one, weights down to subnormal numbers and zero.
     for (int pc = 1; pc <= 3; ++pc) expect_exact(uniform(240, pc, pc, 0.012, 30 + pc), "narrow");
+    expect_exact(uniform(240, 6, 3, 0.02, 34), "narrow, three dummies");
 }
 
 TEST(NearPath, WeightsAtTheEdgeOfItsRange)
