@@ -60,9 +60,17 @@ struct BatchTask {
 
 // Observations whose kernel weights a pass forms side by side, at most.
 constexpr int max_in_flight = 8;
+// Designs of up to wide_columns columns have their sums in tiles, each
+// taking the terms of a chunk of wide_chunk observations in one visit.
+constexpr int wide_columns = 16, wide_chunk = 32;
 // Vectors of scratch a pass takes: the design rows and their products with
-// the weights, and the centred regressors, of the observations in flight.
-inline ptrdiff_t scratch(ptrdiff_t B, ptrdiff_t pc) { return max_in_flight * (2 * B + pc); }
+// the weights, and the centred regressors, of the observations in flight;
+// for a tiled design the rows of a chunk.
+inline ptrdiff_t scratch(ptrdiff_t B, ptrdiff_t pc)
+{
+    const ptrdiff_t flight = max_in_flight * (2 * B + pc), chunk = B <= wide_columns ? wide_chunk * B : 0;
+    return flight > chunk ? flight : chunk;
+}
 
 // Packed position of ZWZ(b, c), b >= c, in BatchTask::acc (times width),
 // and the number of sums.

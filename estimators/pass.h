@@ -15,10 +15,11 @@
 // Where a pass has proven once that none of its quotients leaves the range of
 // the reciprocals and no exponential its normal range (prove), the weights
 // take the near path, which gives the same bits with neither the per-lane
-// range tests nor the exponential's far ranges. With
-// a fixed design (NB columns, NPC continuous regressors and no dummies) the
-// accumulators are named by constants once the loops are unrolled and stay in
-// registers; NB = 0 serves any design, with its sums in memory.
+// range tests nor the exponential's far ranges. With a small fixed design
+// (NB columns, NPC continuous regressors, NP regressors) the accumulators are
+// named by constants once the loops are unrolled and stay in registers; a
+// design of up to 16 columns has its sums in tiles (run_wide), and NB = 0
+// serves any design, with its sums in memory.
 
 struct Div {
     vd b, y, lo, hi;
@@ -357,7 +358,7 @@ __attribute__((always_inline)) inline void add_density(const lp::BatchTask& T, v
 // Observation i's terms of the density and of every moment sum of a fixed
 // design, with or without the intercept sums; d holds its centred regressors
 // and slot is its density group. z is room for its design row.
-template <bool ICPT, int NB, int NPC>
+template <bool ICPT, int NB, int NPC, int NP>
 __attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, Sums<NB>& S, vd& dens, int i, vd w,
                                                       const vd* d, int slot, vd* __restrict z)
 {
@@ -368,12 +369,14 @@ __attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, Su
         constexpr int B = NB, pc = NPC;
         constexpr int NS = B * (B + 1) / 2;
 
-        // The design row: the centred regressors, then each higher column as
-        // the product of two earlier ones.
+        // The design row: the centred regressors, the dummies, then each
+        // higher column as the product of two earlier ones.
 #pragma GCC unroll 8
         for (int k = 0; k < pc; ++k) z[1 + k] = d[k];
+#pragma GCC unroll 8
+        for (int k = pc; k < NP; ++k) z[1 + k] = set1(T.x[i + static_cast<ptrdiff_t>(k) * T.n]);
 #pragma GCC unroll 16
-        for (int c = pc + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
+        for (int c = NP + 1; c < B; ++c) z[c] = z[T.fa[c]] * z[T.fb[c]];
 
         // Moment sums; Z(i, 0) = 1, so its products with w are w itself.
         if (ICPT) {
@@ -471,7 +474,7 @@ __attribute__((always_inline)) inline void accumulate_block(const lp::BatchTask&
 
 // Observations lo .. hi - 1, U at a time: their weights side by side, then
 // their sums in ascending order.
-template <int U, bool ICPT, int NB, int NPC>
+template <int U, bool ICPT, int NB, int NPC, int NP>
 __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const Frame<NB, NPC>& F, Sums<NB>& S,
                                                    vd& dens, int lo, int hi, int& slot, vd* z, vd* d)
 {
@@ -483,7 +486,7 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
         if constexpr (NB > 0) {
 #pragma GCC unroll 16
             for (int o = 0; o < U; ++o) {
-                accumulate<ICPT, NB, NPC>(T, S, dens, i + o, w[o], d + o * pc, slot, z);
+                accumulate<ICPT, NB, NPC, NP>(T, S, dens, i + o, w[o], d + o * pc, slot, z);
                 if (T.slots != 0 && ++slot == T.slots) slot = 0;
             }
         } else {
@@ -494,7 +497,7 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
         vd w[1];
         weights<1>(T, F, i, w, d, pc);
         if constexpr (NB > 0) {
-            accumulate<ICPT, NB, NPC>(T, S, dens, i, w[0], d, slot, z);
+            accumulate<ICPT, NB, NPC, NP>(T, S, dens, i, w[0], d, slot, z);
             if (T.slots != 0 && ++slot == T.slots) slot = 0;
         } else {
             accumulate_block<1, ICPT>(T, F, dens, i, w, d, slot, z);
@@ -502,14 +505,14 @@ __attribute__((always_inline)) inline void observe(const lp::BatchTask& T, const
     }
 }
 
-template <int NB, int NPC>
+template <int NB, int NPC, int NP>
 void run_pass(const lp::BatchTask& T)
 {
     constexpr bool fixed = NB > 0;
     Frame<NB, NPC> F;
     F.B = fixed ? NB : T.B;
     F.pc = fixed ? NPC : T.pc;
-    F.p = fixed ? NPC : T.p;
+    F.p = fixed ? NP : T.p;
     F.root = divisor(T.root2pi);
     F.norm = divisor(T.norm);
 #pragma GCC unroll 8
@@ -531,8 +534,8 @@ void run_pass(const lp::BatchTask& T)
     vd* d = fixed ? dfixed : reinterpret_cast<vd*>(T.z) + 2 * lp::max_in_flight * T.B;
 
     int slot = T.slot0;
-    observe<in_flight, true>(T, F, S, dens, 0, T.nr, slot, z, d);
-    observe<in_flight, false>(T, F, S, dens, T.nr, T.n, slot, z, d);
+    observe<in_flight, true, NB, NPC, NP>(T, F, S, dens, 0, T.nr, slot, z, d);
+    observe<in_flight, false, NB, NPC, NP>(T, F, S, dens, T.nr, T.n, slot, z, d);
     save(S, T);
     store(T.dens, dens);
 }
@@ -550,28 +553,50 @@ void run_pass(const lp::BatchTask& T)
 // constant, so that every tile's shape and every test of which entries it
 // holds are settled at compile time.
 
-constexpr int wide_chunk = 16;   // observations whose terms a tile takes in one visit
-constexpr int wide_pair = 2;     // columns of ZWZ in a tile
-// and its rows: all of them up to 14 columns, so that a tile's sums, its two
-// factors Z(i, c)·w_i and a row stay within the 32 registers of AVX-512.
+constexpr int wide_chunk = lp::wide_chunk;  // observations whose terms a tile takes in one visit
+constexpr int wide_pair = 2;                // columns of ZWZ in a tile
+// The vector registers (AVX-512 has 32, the others 16), and the rows of a
+// tile: so many that a tile's sums, its two factors Z(i, c)·w_i and a row
+// stay within them (all rows up to 14 columns on AVX-512).
+constexpr int wide_registers = lanes == 8 ? 32 : 16;
 template <int NB>
-constexpr int wide_rows = NB <= 14 ? 16 : 8;
-constexpr int wide_columns = 6;  // columns in a tile of the first column and the right-hand sides
+constexpr int wide_rows = lanes == 8 ? (NB <= 14 ? 16 : 8) : 6;
+// Columns in a tile of the first column and the right-hand sides.
+constexpr int wide_group = lanes == 8 ? 6 : 4;
 
-// ZWZ(c, 0), ZWy(c) and ZWy2(c) for the columns C0 .. C0 + wide_columns - 1
-// below NB (c = 0 only with the intercept sums): the terms zw = Z(i, c)·w_i
-// (w_i itself for c = 0), s = zw·y_i and s·y_i of `count` observations.
+// The sums of the tile of columns C0, C0 + 1 and rows from B0, and whether
+// that tile, the first of its columns, also takes their ZWZ(c, 0), ZWy(c)
+// and ZWy2(c): when the six more sums still leave registers for the factors.
+constexpr int wide_tile_sums(int NB, int C0, int B0, int R)
+{
+    int count = 0;
+    for (int q = 0; q < wide_pair; ++q)
+        for (int r = 0; r < R; ++r) count += C0 + q < NB && B0 + r < NB && B0 + r >= C0 + q;
+    return count;
+}
+template <int NB>
+constexpr bool wide_fused(int c)  // column c >= 1
+{
+    const int C0 = 1 + (c - 1) / wide_pair * wide_pair;
+    return wide_tile_sums(NB, C0, C0, wide_rows<NB>) + 3 * wide_pair <= wide_registers - 8;
+}
+
+// ZWZ(c, 0), ZWy(c) and ZWy2(c) for the columns C0 .. C0 + wide_group - 1
+// below NB that no ZWZ tile takes (c = 0 only with the intercept sums): the
+// terms zw = Z(i, c)·w_i (w_i itself for c = 0), s = zw·y_i and s·y_i of
+// `count` observations.
 template <bool ICPT, int NB, int C0>
 __attribute__((always_inline)) inline void wide_columns_tile(double* __restrict acc, int count,
                                                              const vd* __restrict z, const vd* __restrict w,
                                                              const double* __restrict y)
 {
-    constexpr int G = wide_columns, NS = NB * (NB + 1) / 2;
+    constexpr int G = wide_group, NS = NB * (NB + 1) / 2;
     constexpr int first = C0 == 0 && !ICPT ? 1 : 0;
+#define LP_OWN(g) (C0 + (g) < NB && (C0 + (g) == 0 || !wide_fused<NB>(C0 + (g))))
     vd a0[G], a1[G], a2[G];
 #pragma GCC unroll 8
     for (int g = first; g < G; ++g)
-        if (C0 + g < NB) {
+        if (LP_OWN(g)) {
             a0[g] = load(acc + static_cast<ptrdiff_t>(C0 + g) * lanes);
             a1[g] = load(acc + static_cast<ptrdiff_t>(NS + C0 + g) * lanes);
             a2[g] = load(acc + static_cast<ptrdiff_t>(NS + NB + C0 + g) * lanes);
@@ -580,7 +605,7 @@ __attribute__((always_inline)) inline void wide_columns_tile(double* __restrict 
         const vd yo = set1(y[o]);
 #pragma GCC unroll 8
         for (int g = first; g < G; ++g)
-            if (C0 + g < NB) {
+            if (LP_OWN(g)) {
                 const vd f = C0 + g == 0 ? w[o] : z[o * NB + C0 + g] * w[o];
                 const vd s = f * yo;
                 a0[g] = a0[g] + f;
@@ -590,11 +615,12 @@ __attribute__((always_inline)) inline void wide_columns_tile(double* __restrict 
     }
 #pragma GCC unroll 8
     for (int g = first; g < G; ++g)
-        if (C0 + g < NB) {
+        if (LP_OWN(g)) {
             store(acc + static_cast<ptrdiff_t>(C0 + g) * lanes, a0[g]);
             store(acc + static_cast<ptrdiff_t>(NS + C0 + g) * lanes, a1[g]);
             store(acc + static_cast<ptrdiff_t>(NS + NB + C0 + g) * lanes, a2[g]);
         }
+#undef LP_OWN
 }
 
 // ZWZ(b, c) for the columns c = C0 .. C0 + wide_pair - 1 and the rows
@@ -602,10 +628,11 @@ __attribute__((always_inline)) inline void wide_columns_tile(double* __restrict 
 // (Z(i, c)·w_i)·Z(i, b).
 template <int NB, int C0, int B0>
 __attribute__((always_inline)) inline void wide_zwz_tile(double* __restrict acc, int count, const vd* __restrict z,
-                                                         const vd* __restrict w)
+                                                         const vd* __restrict w, const double* __restrict y)
 {
-    constexpr int Q = wide_pair, R = wide_rows<NB>;
-    vd a[Q][R];
+    constexpr int Q = wide_pair, R = wide_rows<NB>, NS = NB * (NB + 1) / 2;
+    constexpr bool own = B0 == C0 && wide_fused<NB>(C0);  // and the columns' ZWZ(c, 0), ZWy, ZWy2
+    vd a[Q][R], c0[Q], c1[Q], c2[Q];
 #define LP_HOLDS(q, r) (C0 + (q) < NB && B0 + (r) < NB && B0 + (r) >= C0 + (q))
 #define LP_AT(q, r) (lp::packed(NB, B0 + (r), C0 + (q)) * lanes)
 #pragma GCC unroll 4
@@ -613,11 +640,31 @@ __attribute__((always_inline)) inline void wide_zwz_tile(double* __restrict acc,
 #pragma GCC unroll 16
         for (int r = 0; r < R; ++r)
             if (LP_HOLDS(q, r)) a[q][r] = load(acc + LP_AT(q, r));
+    if constexpr (own) {
+#pragma GCC unroll 4
+        for (int q = 0; q < Q; ++q)
+            if (C0 + q < NB) {
+                c0[q] = load(acc + static_cast<ptrdiff_t>(C0 + q) * lanes);
+                c1[q] = load(acc + static_cast<ptrdiff_t>(NS + C0 + q) * lanes);
+                c2[q] = load(acc + static_cast<ptrdiff_t>(NS + NB + C0 + q) * lanes);
+            }
+    }
     for (int o = 0; o < count; ++o) {
         vd f[Q];
 #pragma GCC unroll 4
         for (int q = 0; q < Q; ++q)
             if (C0 + q < NB) f[q] = z[o * NB + C0 + q] * w[o];
+        if constexpr (own) {
+            const vd yo = set1(y[o]);
+#pragma GCC unroll 4
+            for (int q = 0; q < Q; ++q)
+                if (C0 + q < NB) {
+                    const vd s = f[q] * yo;
+                    c0[q] = c0[q] + f[q];
+                    c1[q] = c1[q] + s;
+                    c2[q] = c2[q] + s * yo;
+                }
+        }
 #pragma GCC unroll 16
         for (int r = 0; r < R; ++r) {
             if (B0 + r >= NB) continue;
@@ -632,6 +679,15 @@ __attribute__((always_inline)) inline void wide_zwz_tile(double* __restrict acc,
 #pragma GCC unroll 16
         for (int r = 0; r < R; ++r)
             if (LP_HOLDS(q, r)) store(acc + LP_AT(q, r), a[q][r]);
+    if constexpr (own) {
+#pragma GCC unroll 4
+        for (int q = 0; q < Q; ++q)
+            if (C0 + q < NB) {
+                store(acc + static_cast<ptrdiff_t>(C0 + q) * lanes, c0[q]);
+                store(acc + static_cast<ptrdiff_t>(NS + C0 + q) * lanes, c1[q]);
+                store(acc + static_cast<ptrdiff_t>(NS + NB + C0 + q) * lanes, c2[q]);
+            }
+    }
 #undef LP_HOLDS
 #undef LP_AT
 }
@@ -639,11 +695,12 @@ __attribute__((always_inline)) inline void wide_zwz_tile(double* __restrict acc,
 // Every tile of the rows B0, B0 + wide_rows<NB>, ... of the columns C0 ..
 // C0 + wide_pair - 1.
 template <int NB, int C0, int B0>
-__attribute__((always_inline)) inline void wide_zwz_rows(double* acc, int count, const vd* z, const vd* w)
+__attribute__((always_inline)) inline void wide_zwz_rows(double* acc, int count, const vd* z, const vd* w,
+                                                         const double* y)
 {
     if constexpr (B0 < NB) {
-        wide_zwz_tile<NB, C0, B0>(acc, count, z, w);
-        wide_zwz_rows<NB, C0, B0 + wide_rows<NB>>(acc, count, z, w);
+        wide_zwz_tile<NB, C0, B0>(acc, count, z, w, y);
+        wide_zwz_rows<NB, C0, B0 + wide_rows<NB>>(acc, count, z, w, y);
     }
 }
 
@@ -654,15 +711,16 @@ __attribute__((always_inline)) inline void wide_columns_all(double* acc, int cou
 {
     if constexpr (C0 < NB) {
         wide_columns_tile<ICPT, NB, C0>(acc, count, z, w, y);
-        wide_columns_all<ICPT, NB, C0 + wide_columns>(acc, count, z, w, y);
+        wide_columns_all<ICPT, NB, C0 + wide_group>(acc, count, z, w, y);
     }
 }
 template <int NB, int C0 = 1>
-__attribute__((always_inline)) inline void wide_zwz_all(double* acc, int count, const vd* z, const vd* w)
+__attribute__((always_inline)) inline void wide_zwz_all(double* acc, int count, const vd* z, const vd* w,
+                                                        const double* y)
 {
     if constexpr (C0 < NB) {
-        wide_zwz_rows<NB, C0, C0>(acc, count, z, w);
-        wide_zwz_all<NB, C0 + wide_pair>(acc, count, z, w);
+        wide_zwz_rows<NB, C0, C0>(acc, count, z, w, y);
+        wide_zwz_all<NB, C0 + wide_pair>(acc, count, z, w, y);
     }
 }
 
@@ -707,7 +765,7 @@ __attribute__((always_inline)) inline void wide_observe(const lp::BatchTask& T, 
                 for (o = 0; o < count; ++o) z[o * NB + c] = z[o * NB + fa[c]] * z[o * NB + fb[c]];
         }
         wide_columns_all<ICPT, NB>(T.acc, count, z, w, T.y + i);
-        wide_zwz_all<NB>(T.acc, count, z, w);
+        wide_zwz_all<NB>(T.acc, count, z, w, T.y + i);
     }
 }
 
@@ -725,32 +783,37 @@ void run_wide(const lp::BatchTask& T)
     vd dens = load(T.dens);
     Sums<0> S;
     clear(S, T);
-    vd z[wide_chunk * NB];  // the chunk's design rows
+    vd* z = reinterpret_cast<vd*>(T.z);  // the chunk's design rows
     int slot = T.slot0;
     wide_observe<true, NB>(T, F, dens, 0, T.nr, slot, z);
     wide_observe<false, NB>(T, F, dens, T.nr, T.n, slot, z);
     store(T.dens, dens);
 }
 
-// The pass for the task's design: a fixed kernel for the common small
-// designs without dummies, the general one for every other.
+// The pass for the task's design: a register kernel for the common small
+// designs, the tiled one up to 16 columns, the general one beyond.
 inline void pass(const lp::BatchTask& T)
 {
-#define LP_FIXED(nb, npc) \
-    if (T.B == nb && T.pc == npc && T.p == npc) return run_pass<nb, npc>(T);
-    LP_FIXED(2, 1)  // linear, one regressor
-    LP_FIXED(3, 1)  // quadratic, one regressor
-    LP_FIXED(4, 1)  // cubic, one regressor
-    LP_FIXED(3, 2)  // linear, two regressors
-    LP_FIXED(5, 2)  // two regressors and their squares
+#define LP_FIXED(nb, npc, np) \
+    if (T.B == nb && T.pc == npc && T.p == np) return run_pass<nb, npc, np>(T);
+    LP_FIXED(2, 1, 1)  // linear, one regressor
+    LP_FIXED(3, 1, 1)  // quadratic, one regressor
+    LP_FIXED(4, 1, 1)  // cubic, one regressor
+    LP_FIXED(3, 2, 2)  // linear, two regressors
+    LP_FIXED(5, 2, 2)  // two regressors and their squares
+    LP_FIXED(3, 1, 2)  // linear, one regressor and a dummy
+    LP_FIXED(4, 1, 3)  // linear, one regressor and two dummies
+    LP_FIXED(4, 1, 2)  // quadratic, one regressor and a dummy
+    LP_FIXED(4, 2, 3)  // linear, two regressors and a dummy
 #undef LP_FIXED
     switch (T.B) {
+    static_assert(lp::wide_columns == 16, "a tiled kernel for every column count up to wide_columns");
 #define LP_WIDE(nb) \
     case nb: return run_wide<nb>(T);
         LP_WIDE(2) LP_WIDE(3) LP_WIDE(4) LP_WIDE(5) LP_WIDE(6) LP_WIDE(7) LP_WIDE(8) LP_WIDE(9)
         LP_WIDE(10) LP_WIDE(11) LP_WIDE(12) LP_WIDE(13) LP_WIDE(14) LP_WIDE(15) LP_WIDE(16)
 #undef LP_WIDE
-    default: return run_pass<0, 0>(T);
+    default: return run_pass<0, 0, 0>(T);
     }
 }
 

@@ -161,7 +161,10 @@ std::vector<Design> designs()
             design(1, 1, {{1, 1}, {1, 2}}),                      // cubic
             design(2, 2, {}),                                    // two regressors
             design(2, 2, {{1, 1}, {2, 2}}),                      // and their squares
+            design(2, 1, {}),                                    // one regressor, a dummy
+            design(2, 1, {{1, 1}}),                              // and its square
             design(3, 1, {}),                                    // one regressor, two dummies
+            design(3, 2, {}),                                    // two regressors, a dummy
             design(3, 2, {{1, 1}, {2, 2}}),                      // a dummy and squares
             design(3, 3, {{1, 1}, {2, 2}, {3, 3}, {1, 2}, {3, 2}}),  // cross products
             locparg3(3),                                         // B = 14
@@ -241,7 +244,7 @@ void expect_exact(const Data& d, const std::string& what)
 TEST(NearPath, SameSumsAsTheExactPassInsideItsRange)
 {
     for (int pc = 1; pc <= 3; ++pc)
-        for (int p : {pc, 3, 5, 6}) {
+        for (int p : {pc, 2, 3, 5, 6}) {
             if (p < pc) continue;
             expect_exact(uniform(203, p, pc, 0.15, 10 + pc), "uniform, pc = " + std::to_string(pc));
         }
