@@ -8,9 +8,9 @@
 
 lp::Kernel lp::kernel_avx2()
 {
-    return {"avx2", 4, avx2::pass, avx2::expo_all, avx2::divide_all, avx2::expo_near_all};
+    return {"avx2", 4, avx2::pass, avx2::expo_all, avx2::divide_all, avx2::expo_near_all, avx2::expo_half_all};
 }
 #else
 #include "estimators/batch.h"
-lp::Kernel lp::kernel_avx2() { return {"avx2", 0, nullptr, nullptr, nullptr, nullptr}; }
+lp::Kernel lp::kernel_avx2() { return {"avx2", 0, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 #endif

@@ -8,9 +8,10 @@
 
 lp::Kernel lp::kernel_avx512()
 {
-    return {"avx512", 8, avx512::pass, avx512::expo_all, avx512::divide_all, avx512::expo_near_all};
+    return {"avx512", 8, avx512::pass, avx512::expo_all, avx512::divide_all, avx512::expo_near_all,
+            avx512::expo_half_all};
 }
 #else
 #include "estimators/batch.h"
-lp::Kernel lp::kernel_avx512() { return {"avx512", 0, nullptr, nullptr, nullptr, nullptr}; }
+lp::Kernel lp::kernel_avx512() { return {"avx512", 0, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 #endif

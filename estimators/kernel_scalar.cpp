@@ -7,7 +7,7 @@
 
 lp::Kernel lp::kernel_scalar()
 {
-    return {"scalar", 1, scalar::pass, scalar::expo_all, scalar::divide_all, scalar::expo_near_all};
+    return {"scalar", 1, scalar::pass, scalar::expo_all, scalar::divide_all, scalar::expo_near_all, nullptr};
 }
 
 double lp::expo(double x) { return scalar::expo(scalar::vd{x}).v; }

@@ -102,7 +102,7 @@ struct Frame {
     // observation is near enough that no block needs testing, and the least
     // exponent argument it serves.
     bool near, inside;
-    vd lowest, zero;  // zero: the weight of an observation whose kernel is 0
+    vd lowest, top, zero;  // top = -2·lowest, the largest u²; zero: the weight of an observation whose kernel is 0
 
     vd point(const lp::BatchTask& T, int k) const
     {
@@ -173,16 +173,30 @@ __attribute__((always_inline)) inline unsigned weights_near(const lp::BatchTask&
             const vd dk = set1(x[i + o + static_cast<ptrdiff_t>(k) * T.n]) - tk;
             d[o * ds + k] = dk;
             const vd u = near_quotient(dk, hk);
+#if LP_HAVE_FMA
+            a[o] = u * u;  // the argument is a·(-1/2), which expo_half never forms
+#else
             a[o] = (u * u) * set1(-0.5);
+#endif
         }
         if (!F.inside) {
 #pragma GCC unroll 16
             for (int o = 0; o < U; ++o) {
+#if LP_HAVE_FMA
+                low[o] = low[o] | (a[o] > F.top);
+                zero[o] = zero[o] | (a[o] > set1(1492.0));
+#else
                 low[o] = low[o] | (a[o] < F.lowest);
                 zero[o] = zero[o] | (a[o] < set1(-746.0));
+#endif
             }
         }
-        expo_near<U>(a);  // garbage where an argument is below F.lowest, never used
+        // Garbage where an argument is below F.lowest, never used.
+#if LP_HAVE_FMA
+        expo_half<U>(a);
+#else
+        expo_near<U>(a);
+#endif
 #pragma GCC unroll 16
         for (int o = 0; o < U; ++o) {
             const vd q = near_quotient(a[o], F.root);
@@ -224,7 +238,7 @@ inline void prove(const lp::BatchTask& T, Frame<NB, NPC>& F)
 {
     F.near = false;
     F.inside = false;
-    F.lowest = F.zero = set1(0.0);
+    F.lowest = F.top = F.zero = set1(0.0);
     const lp::Divisor &root = T.root2pi, &norm = T.norm;
     if (!(root.lo <= 0x1p-870 && root.hi >= 1.0 && norm.hi >= 1.0 && norm.lo <= 0x1p-600)) return;
     const int pc = F.pc;
@@ -279,6 +293,7 @@ inline void prove(const lp::BatchTask& T, Frame<NB, NPC>& F)
     F.near = true;
     F.inside = inside;
     F.lowest = set1(lowest);
+    F.top = set1(-2.0 * lowest);
     F.zero = set1((0.0 / root.b) / norm.b);
 }
 
@@ -846,6 +861,26 @@ inline void expo_near_all(const double* x, double* e, ptrdiff_t count)
         e[k] = out[0];
     }
 }
+
+#if LP_HAVE_FMA
+inline void expo_half_all(const double* q, double* e, ptrdiff_t count)
+{
+    ptrdiff_t k = 0;
+    for (; k + lanes <= count; k += lanes) {
+        vd v = load(q + k);
+        expo_half<1>(&v);
+        store(e + k, v);
+    }
+    for (; k < count; ++k) {
+        double in[lanes], out[lanes];
+        for (int l = 0; l < lanes; ++l) in[l] = q[k];
+        vd v = load(in);
+        expo_half<1>(&v);
+        store(out, v);
+        e[k] = out[0];
+    }
+}
+#endif
 
 inline void divide_all(const lp::Divisor& d, const double* a, double* q, ptrdiff_t count)
 {

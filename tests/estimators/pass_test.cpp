@@ -382,3 +382,37 @@ TEST(NearPath, ExponentialHasTheBitsOfTheFullOne)
                 << k.name << " at " << x[i] << ": " << got[i] << " vs " << want[i];
     }
 }
+
+TEST(NearPath, HalfSquareExponentialHasTheBitsOfTheFullOne)
+{
+    // e^(q·(-1/2)) formed from q without forming its argument, on the
+    // instruction sets with fused multiply-adds: squares over the near
+    // path's range, those whose argument lies next to a half-integer multiple
+    // of ln2/16, the smallest ones (subnormal among them, whose halving
+    // rounds) and zero.
+    std::mt19937_64 gen(19);
+    std::uniform_real_distribution<double> u(0.0, 1400.0), small(-320.0, 0.0);
+    std::vector<double> q;
+    for (int k = 0; k < 100000; ++k) q.push_back(u(gen));
+    for (int k = 0; k < 2000; ++k) q.push_back(std::pow(10.0, small(gen)));
+    for (int m = 0; m < 16 * 700 / 0.6931471805599453; m += 5) {
+        double v = (m + 0.5) * 0.08664339756999316;  // 2·(m + 1/2)·ln2/16
+        for (int s = 0; s < 3; ++s) v = std::nextafter(v, 0.0);
+        for (int s = 0; s < 7; ++s, v = std::nextafter(v, 2e3)) q.push_back(v);
+    }
+    for (double v : {0.0, 0x1p-1074, 3 * 0x1p-1074, 0x1p-1022, 1e-300, 0x1p-53, 0x1p-52, 1400.0}) q.push_back(v);
+    std::vector<double> x(q.size()), want(q.size());
+    for (std::size_t i = 0; i < q.size(); ++i) x[i] = q[i] * -0.5;
+    lp::kernel_scalar().expo(x.data(), want.data(), static_cast<long>(x.size()));
+    int tested = 0;
+    for (const lp::Kernel& k : kernels()) {
+        if (k.expo_half == nullptr) continue;
+        ++tested;
+        std::vector<double> got(q.size());
+        k.expo_half(q.data(), got.data(), static_cast<long>(q.size()));
+        for (std::size_t i = 0; i < q.size(); ++i)
+            ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(double)), 0)
+                << k.name << " at q = " << q[i] << ": " << got[i] << " vs " << want[i];
+    }
+    if (tested == 0) GTEST_SKIP() << "no instruction set with fused multiply-adds";
+}
