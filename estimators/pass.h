@@ -148,7 +148,8 @@ __attribute__((always_inline)) inline vd near_quotient(vd a, const Div& d)
 // pass does not need, or that a test of the block's exponent arguments
 // catches. Returns the observations (bit o for observation i + o) with an
 // argument below F.lowest in some lane, whose weights are left undecided for
-// the exact path.
+// the exact path; when there are two or more, possibly before the last
+// regressor, every weight is left undecided.
 template <int U, int NB, int NPC>
 __attribute__((always_inline)) inline unsigned weights_near(const lp::BatchTask& T, const Frame<NB, NPC>& F, int i,
                                                             vd* __restrict w, vd* __restrict d, int ds)
@@ -190,6 +191,14 @@ __attribute__((always_inline)) inline unsigned weights_near(const lp::BatchTask&
                 zero[o] = zero[o] | (a[o] < set1(-746.0));
 #endif
             }
+        }
+        if (!F.inside) {
+            // Two or more observations beyond the near path: the block goes
+            // the exact way whole (see weights), before any exponential.
+            unsigned far = 0;
+#pragma GCC unroll 16
+            for (int o = 0; o < U; ++o) far |= static_cast<unsigned>(any(andnot(low[o], zero[o]))) << o;
+            if (U > 1 && (far & (far - 1)) != 0) return far;
         }
         // Garbage where an argument is below F.lowest, never used.
 #if LP_HAVE_FMA
@@ -353,7 +362,12 @@ __attribute__((always_inline)) inline void weights(const lp::BatchTask& T, const
                                                    vd* __restrict w, vd* __restrict d, int ds)
 {
     if (!F.near) return weights_exact<U>(T, F, i, w, d, ds);
-    for (unsigned far = weights_near<U>(T, F, i, w, d, ds); far != 0; far &= far - 1) {
+    const unsigned far = weights_near<U>(T, F, i, w, d, ds);
+    // Weights beyond the near path are tiny, and their arithmetic near the
+    // subnormal numbers is slow on some processors: several of them are
+    // formed side by side, the block's others with them.
+    if (U > 1 && (far & (far - 1)) != 0) return weights_exact<U>(T, F, i, w, d, ds);
+    if (far != 0) {
         const int o = __builtin_ctz(far);
         weights_exact<1>(T, F, i + o, w + o, d + o * ds, ds);
     }
@@ -570,14 +584,15 @@ void run_pass(const lp::BatchTask& T)
 
 constexpr int wide_chunk = lp::wide_chunk;  // observations whose terms a tile takes in one visit
 constexpr int wide_pair = 2;                // columns of ZWZ in a tile
-// The vector registers (AVX-512 has 32, the others 16), and the rows of a
-// tile: so many that a tile's sums, its two factors Z(i, c)·w_i and a row
-// stay within them (all rows up to 14 columns on AVX-512).
-constexpr int wide_registers = lanes == 8 ? 32 : 16;
+// The vector registers (AVX-512 has 32 in 64-bit code, the others 16, and
+// 32-bit code 8), and the rows of a tile: so many that a tile's sums, its two
+// factors Z(i, c)·w_i and a row stay within them (all rows up to 14 columns
+// with 32 registers).
+constexpr int wide_registers = sizeof(void*) < 8 ? 8 : lanes == 8 ? 32 : 16;
 template <int NB>
-constexpr int wide_rows = lanes == 8 ? (NB <= 14 ? 16 : 8) : 6;
+constexpr int wide_rows = wide_registers == 32 ? (NB <= 14 ? 16 : 8) : wide_registers == 16 ? 6 : 2;
 // Columns in a tile of the first column and the right-hand sides.
-constexpr int wide_group = lanes == 8 ? 6 : 4;
+constexpr int wide_group = wide_registers == 32 ? 6 : wide_registers == 16 ? 4 : 2;
 
 // The sums of the tile of columns C0, C0 + 1 and rows from B0, and whether
 // that tile, the first of its columns, also takes their ZWZ(c, 0), ZWy(c)
