@@ -1,18 +1,33 @@
 #!/usr/bin/python3
-"""Times the estimators against an exact, vectorised NumPy local polynomial fit.
+"""Times the estimators against two exact, vectorised NumPy local polynomial fits.
 
-Both run in this one process, single-threaded, on the same data: x uniform on
+All run in this one process, single-threaded, on the same data: x uniform on
 [0, 1], a smooth response with noise, evaluation points uniform on [0, 1],
-conditional variance on (vol = 1). The NumPy fit is the textbook one: for a
-block of evaluation points it forms the n kernel weights of every point, the
-weighted moments of the local design by elementwise products and sums, and
-solves the normal equations with numpy.linalg.solve; it computes the same
-estimator as the library, without binning or any other approximation.
+conditional variance on (vol = 1). Both NumPy fits compute the same estimator
+as the library, without binning or any other approximation:
 
-Prints, for each workload, both times (the best of --repeat runs), their ratio,
-and how far apart the two fits' levels are.
+textbook  for a block of evaluation points, the n kernel weights of every
+          point, the weighted moments of the local design by elementwise
+          products and sums over fresh temporaries, numpy.linalg.solve;
 
-    bench/compare_numpy.py --lib build            # W1-W3 at their full sizes
+strong    the form a numerical Python user tunes for speed: x/h prescaled
+          once; the points sorted along the first regressor and taken in
+          chunks whose chunk × n work arrays stay in cache, the work arrays
+          allocated once and reused with out=; one exp per pair, in place;
+          all weighted sums of a chunk as one einsum (or matmul, whichever
+          this machine's NumPy does faster) of the weight block against the
+          products of the design columns with each other, with y and with
+          y². The design is centred at the middle of a group of neighbouring
+          points rather than at each point, which spans the same local
+          polynomials, so every point's fit is the same and is read off at
+          its own centre by a Taylor shift.
+
+Prints the processor, then for each workload and library the three times (the
+best of --repeat runs), the ratios library/strong and library/textbook, and
+how far each NumPy fit is from the library (largest difference of the level,
+the conditional variance and the density, relative to the largest value).
+
+    bench/compare_numpy.py                        # W1-W3, every build found
     bench/compare_numpy.py --lib build --size 1000
 """
 import argparse
@@ -27,17 +42,24 @@ for var in ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS", "MKL_NUM_THREADS", "BLIS_
 
 import numpy as np  # noqa: E402
 
-
-
-# Points per block, so that a block's n × points temporaries (about half a
-# megabyte each) stay in cache.
-CACHE_ELEMENTS = 1 << 16
 WORKLOADS = {
     # name: (p, deg, n = m)
     "W1": (1, 1, 16000),
     "W2": (1, 2, 16000),
     "W3": (2, 1, 4000),
 }
+
+
+def processor():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    import platform
+    return platform.processor() or "unknown processor"
 
 
 def problem(n, m, p, seed=7):
@@ -48,7 +70,14 @@ def problem(n, m, p, seed=7):
     return x, y, t
 
 
-def numpy_fit(x, y, t, h, deg):
+# ---- textbook --------------------------------------------------------------
+
+# Points per block, so that a block's n × points temporaries (about half a
+# megabyte each) stay in cache.
+CACHE_ELEMENTS = 1 << 16
+
+
+def textbook_fit(x, y, t, h, deg):
     """Local polynomial fit (intercept, centred regressors, their squares for
     deg = 2) with the Gaussian product kernel; returns the level of the
     regression function, the conditional variance and the density."""
@@ -86,6 +115,121 @@ def numpy_fit(x, y, t, h, deg):
     return level, var, dens
 
 
+# ---- strong ----------------------------------------------------------------
+
+# Elements of one work array (1 MiB): the chunk × n weight block and its
+# companion stay in the second-level cache.
+CHUNK_ELEMENTS = 1 << 17
+# Neighbouring points that share the centre of their design.
+GROUP = 64
+
+
+def design_powers(p, deg):
+    """The local design as exponent vectors: 1, v_k and, for deg = 2, v_k²."""
+    unit = [tuple(int(i == k) for i in range(p)) for k in range(p)]
+    return [(0,) * p] + unit + ([tuple(2 * e for e in u) for u in unit] if deg == 2 else [])
+
+
+def einsum_moments(W, GT, out):
+    np.einsum("ij,kj->ik", W, GT, out=out)
+
+
+def matmul_moments(W, GT, out):
+    np.matmul(W, GT.T, out=out)
+
+
+def faster_moments(n, q):
+    """einsum or matmul, whichever forms a weight block's sums faster here
+    (einsum with the reference BLAS, matmul with a tuned one)."""
+    rows = max(1, min(GROUP, CHUNK_ELEMENTS // n))
+    W, GT, out = np.random.default_rng(1).random((rows, n)), np.ones((q, n)), np.empty((rows, q))
+    best = None
+    for f in (einsum_moments, matmul_moments):
+        t0 = time.perf_counter()
+        for _ in range(5):
+            f(W, GT, out)
+        dt = time.perf_counter() - t0
+        if best is None or dt < best[0]:
+            best = (dt, f)
+    return best[1]
+
+
+def strong_fit(x, y, t, h, deg, moments=einsum_moments):
+    """The fit of textbook_fit, tuned; the same three outputs."""
+    n, p = x.shape
+    m = t.shape[0]
+    uT = np.ascontiguousarray((x / h).T)  # p × n, in bandwidths
+    tau = t / h
+    order = np.argsort(tau[:, 0], kind="stable")
+    tau = tau[order]
+
+    # Design columns, the distinct products of two of them, and where each
+    # entry of ZWZ finds its product.
+    cols = design_powers(p, deg)
+    B = len(cols)
+    times = lambda e, f: tuple(i + j for i, j in zip(e, f))  # noqa: E731
+    prods = sorted({times(cols[a], cols[b]) for a in range(B) for b in range(a, B)})
+    index = {e: k for k, e in enumerate(prods)}
+    q0 = len(prods)
+    q = q0 + 2 * B  # then Z·y and Z·y²
+    at = np.array([[index[times(cols[a], cols[b])] for b in range(B)] for a in range(B)])
+
+    rows = max(1, min(GROUP, CHUNK_ELEMENTS // n))
+    GT = np.empty((q, n))      # the moment columns, one per row
+    W = np.empty((rows, n))    # the weight block
+    D = np.empty((rows, n))    # one regressor's squared distances
+    M = np.empty((GROUP, q))   # a group's weighted sums
+    level, var, dens = np.empty(m), np.empty(m), np.empty(m)
+    norm = 1.0 / (n * float(np.prod(h)) * (2.0 * np.pi) ** (p / 2))
+
+    for g0 in range(0, m, GROUP):
+        tg = tau[g0:g0 + GROUP]
+        G = tg.shape[0]
+        c = 0.5 * (tg.min(axis=0) + tg.max(axis=0))  # the group's centre
+        v = uT - c[:, None]
+        for k, e in enumerate(prods):
+            GT[k].fill(1.0)
+            for i, ei in enumerate(e):
+                for _ in range(ei):
+                    GT[k] *= v[i]
+        for a in range(B):
+            np.multiply(GT[index[cols[a]]], y, out=GT[q0 + a])
+            np.multiply(GT[q0 + a], y, out=GT[q0 + B + a])
+
+        for j0 in range(0, G, rows):
+            tb = tg[j0:j0 + rows]
+            k = tb.shape[0]
+            Wk, Dk = W[:k], D[:k]
+            np.subtract(tb[:, 0:1], uT[0], out=Wk)
+            np.multiply(Wk, Wk, out=Wk)
+            for i in range(1, p):
+                np.subtract(tb[:, i:i + 1], uT[i], out=Dk)
+                np.multiply(Dk, Dk, out=Dk)
+                np.add(Wk, Dk, out=Wk)
+            np.multiply(Wk, -0.5, out=Wk)
+            np.exp(Wk, out=Wk)
+            moments(Wk, GT, M[j0:j0 + k])
+
+        # The group's normal equations at once; each point's polynomial read
+        # off at its own place.
+        Mg = M[:G]
+        coef = np.linalg.solve(Mg[:, at], np.stack([Mg[:, q0:q0 + B], Mg[:, q0 + B:]], axis=2))
+        delta = tg - c
+        zt = np.ones((G, B))
+        for a, e in enumerate(cols):
+            for i, ei in enumerate(e):
+                if ei:
+                    zt[:, a] *= delta[:, i] ** ei
+        val = np.einsum("ga,gab->gb", zt, coef)
+        back = order[g0:g0 + G]
+        level[back] = val[:, 0]
+        var[back] = val[:, 1] - val[:, 0] ** 2
+        dens[back] = Mg[:, index[(0,) * p]] * norm
+    return level, var, dens
+
+
+# ---- the library -----------------------------------------------------------
+
 def library_fit(lib, x, y, t, h, deg):
     n, p = x.shape
     m = t.shape[0]
@@ -102,14 +246,20 @@ def library_fit(lib, x, y, t, h, deg):
 
 
 def best_time(f, repeat):
-    # Processor time of this process: both fits run on this one thread, and a
-    # shared machine's other work does not count against either.
+    # Processor time of this process: every fit runs on this one thread, and a
+    # shared machine's other work does not count against any.
     best, out = float("inf"), None
     for _ in range(repeat):
         t0 = time.process_time()
         out = f()
         best = min(best, time.process_time() - t0)
     return best, out
+
+
+def distance(fit, ref):
+    """Largest difference of level, variance and density, relative to the
+    largest magnitude of each in ref."""
+    return max(float(np.max(np.abs(a - b)) / np.abs(b).max()) for a, b in zip(fit, ref))
 
 
 def main():
@@ -130,21 +280,23 @@ def main():
         lib = ctypes.CDLL(os.path.abspath(os.path.join(folder, "Dorvane.so")))
         lib.dorvane.restype = ctypes.c_int
         libs.append((folder, lib))
-    print(f"{'workload':<26} {'library':<18} {'numpy s':>9} {'library s':>10} {'library/numpy':>14} "
-          f"{'level rel. diff':>16}")
+    print(f"processor: {processor()}; NumPy {np.__version__}; processor time, best of {args.repeat}")
+    print(f"{'workload':<24} {'library':<17} {'textbook s':>10} {'strong s':>9} {'library s':>9} "
+          f"{'lib/strong':>10} {'lib/textbook':>12} {'strong diff':>11} {'textbook diff':>13}")
     for name in args.workloads:
         p, deg, size = WORKLOADS[name]
         n = m = args.size or size
         x, y, t = problem(n, m, p)
         h = np.full(p, args.bandwidth)
-        t_np, (lev_np, var_np, f_np) = best_time(lambda: numpy_fit(x, y, t, h, deg), args.repeat)
+        moments = faster_moments(n, 16)
+        t_text, text = best_time(lambda: textbook_fit(x, y, t, h, deg), args.repeat)
+        t_strong, strong = best_time(lambda: strong_fit(x, y, t, h, deg, moments), args.repeat)
         label = f"{name}: p={p} deg={deg} n=m={n}"
         for folder, lib in libs:
-            t_lib, (lev_lib, var_lib, f_lib) = best_time(lambda: library_fit(lib, x, y, t, h, deg), args.repeat)
-            diff = max(np.max(np.abs(lev_lib - lev_np) / np.abs(lev_np).max()),
-                       np.max(np.abs(f_lib - f_np) / np.abs(f_np).max()))
-            print(f"{label:<26} {folder:<18} {t_np:9.3f} {t_lib:10.3f} {t_lib / t_np:14.3f} {diff:16.2e}",
-                  flush=True)
+            t_lib, ref = best_time(lambda: library_fit(lib, x, y, t, h, deg), args.repeat)
+            print(f"{label:<24} {folder:<17} {t_text:10.3f} {t_strong:9.3f} {t_lib:9.3f} "
+                  f"{t_lib / t_strong:10.3f} {t_lib / t_text:12.3f} {distance(strong, ref):11.1e} "
+                  f"{distance(text, ref):13.1e}", flush=True)
 
 
 if __name__ == "__main__":

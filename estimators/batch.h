@@ -60,9 +60,17 @@ struct BatchTask {
 
 // Observations whose kernel weights a pass forms side by side, at most.
 constexpr int max_in_flight = 8;
+// Designs of up to wide_columns columns have their sums in tiles, each
+// taking the terms of a chunk of wide_chunk observations in one visit.
+constexpr int wide_columns = 16, wide_chunk = 32;
 // Vectors of scratch a pass takes: the design rows and their products with
-// the weights, and the centred regressors, of the observations in flight.
-inline ptrdiff_t scratch(ptrdiff_t B, ptrdiff_t pc) { return max_in_flight * (2 * B + pc); }
+// the weights, and the centred regressors, of the observations in flight;
+// for a tiled design the rows of a chunk.
+inline ptrdiff_t scratch(ptrdiff_t B, ptrdiff_t pc)
+{
+    const ptrdiff_t flight = max_in_flight * (2 * B + pc), chunk = B <= wide_columns ? wide_chunk * B : 0;
+    return flight > chunk ? flight : chunk;
+}
 
 // Packed position of ZWZ(b, c), b >= c, in BatchTask::acc (times width),
 // and the number of sums.
@@ -78,9 +86,14 @@ struct Kernel {
     const char* name;
     int width;  // points per batch
     void (*pass)(const BatchTask&);
-    // The kernel's exponential and quotient, element by element, for tests.
+    // The kernel's exponential and quotient, element by element, for tests;
+    // expo_near is the exponential of the weights' near path, for x in
+    // [-700, 0] only, and expo_half that of q·(-1/2) for q in [0, 1400], on
+    // the instruction sets with fused multiply-adds (null on the others).
     void (*expo)(const double* x, double* e, ptrdiff_t count);
     void (*divide)(const Divisor& d, const double* a, double* q, ptrdiff_t count);
+    void (*expo_near)(const double* x, double* e, ptrdiff_t count);
+    void (*expo_half)(const double* q, double* e, ptrdiff_t count);
 };
 
 Kernel kernel_avx512();

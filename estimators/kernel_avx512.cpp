@@ -6,8 +6,12 @@
 #define LP_TARGET "avx512f,fma"
 #include "estimators/kernel_target.h"
 
-lp::Kernel lp::kernel_avx512() { return {"avx512", 8, avx512::pass, avx512::expo_all, avx512::divide_all}; }
+lp::Kernel lp::kernel_avx512()
+{
+    return {"avx512", 8, avx512::pass, avx512::expo_all, avx512::divide_all, avx512::expo_near_all,
+            avx512::expo_half_all};
+}
 #else
 #include "estimators/batch.h"
-lp::Kernel lp::kernel_avx512() { return {"avx512", 0, nullptr, nullptr, nullptr}; }
+lp::Kernel lp::kernel_avx512() { return {"avx512", 0, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 #endif

@@ -5,6 +5,9 @@
 #define LP_NS scalar
 #include "estimators/kernel_target.h"
 
-lp::Kernel lp::kernel_scalar() { return {"scalar", 1, scalar::pass, scalar::expo_all, scalar::divide_all}; }
+lp::Kernel lp::kernel_scalar()
+{
+    return {"scalar", 1, scalar::pass, scalar::expo_all, scalar::divide_all, scalar::expo_near_all, nullptr};
+}
 
 double lp::expo(double x) { return scalar::expo(scalar::vd{x}).v; }

@@ -6,8 +6,11 @@
 #define LP_NS sse2
 #include "estimators/kernel_target.h"
 
-lp::Kernel lp::kernel_sse2() { return {"sse2", 2, sse2::pass, sse2::expo_all, sse2::divide_all}; }
+lp::Kernel lp::kernel_sse2()
+{
+    return {"sse2", 2, sse2::pass, sse2::expo_all, sse2::divide_all, sse2::expo_near_all, nullptr};
+}
 #else
 #include "estimators/batch.h"
-lp::Kernel lp::kernel_sse2() { return {"sse2", 0, nullptr, nullptr, nullptr}; }
+lp::Kernel lp::kernel_sse2() { return {"sse2", 0, nullptr, nullptr, nullptr, nullptr, nullptr}; }
 #endif

@@ -7,9 +7,13 @@
 // extended instruction set, LP_TARGET (the compiler's target string). The
 // quotients and sums of the kernels must round exactly as written, so
 // multiply-add contraction stays off here whatever the build flags say.
+#include <math.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+
+#include <algorithm>
+#include <cmath>
 #if LP_LANES > 1
 // GCC 12 finds its own AVX-512 min and max intrinsics "maybe uninitialized".
 #if defined(__GNUC__) && !defined(__clang__)

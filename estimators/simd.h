@@ -5,7 +5,8 @@
 // lane type offers the same operations:
 //
 //   vd   doubles;  + - * / are the IEEE operations, lane by lane
-//   vm   a lane mask from a comparison; select(m, a, b) takes a where m holds
+//   vm   a lane mask from a comparison; select(m, a, b) takes a where m holds,
+//        andnot(m, n) where m holds and n does not
 //   vi   64-bit integers of the same lanes, for bit manipulation
 //
 // and each operation gives the same bits in every lane type, so that one
@@ -50,8 +51,10 @@ inline vm operator==(vd a, vd b) { return {_mm512_cmp_pd_mask(a.v, b.v, _CMP_EQ_
 inline vm isnan(vd a) { return {_mm512_cmp_pd_mask(a.v, a.v, _CMP_UNORD_Q)}; }
 inline vm operator&(vm a, vm b) { return {static_cast<__mmask8>(a.k & b.k)}; }
 inline vm operator|(vm a, vm b) { return {static_cast<__mmask8>(a.k | b.k)}; }
+inline vm andnot(vm a, vm b) { return {static_cast<__mmask8>(a.k & ~b.k)}; }  // a and not b
 inline bool all(vm a) { return a.k == 0xFF; }
 inline vm all_lanes() { return {0xFF}; }
+inline vm no_lanes() { return {0}; }
 inline bool any(vm a) { return a.k != 0; }
 inline vd select(vm m, vd a, vd b) { return {_mm512_mask_blend_pd(m.k, b.v, a.v)}; }
 
@@ -100,8 +103,10 @@ inline vm operator==(vd a, vd b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)};
 inline vm isnan(vd a) { return {_mm256_cmp_pd(a.v, a.v, _CMP_UNORD_Q)}; }
 inline vm operator&(vm a, vm b) { return {_mm256_and_pd(a.k, b.k)}; }
 inline vm operator|(vm a, vm b) { return {_mm256_or_pd(a.k, b.k)}; }
+inline vm andnot(vm a, vm b) { return {_mm256_andnot_pd(b.k, a.k)}; }
 inline bool all(vm a) { return _mm256_movemask_pd(a.k) == 0xF; }
 inline vm all_lanes() { return {_mm256_castsi256_pd(_mm256_set1_epi64x(-1))}; }
+inline vm no_lanes() { return {_mm256_setzero_pd()}; }
 inline bool any(vm a) { return _mm256_movemask_pd(a.k) != 0; }
 inline vd select(vm m, vd a, vd b) { return {_mm256_blendv_pd(b.v, a.v, m.k)}; }
 
@@ -159,8 +164,10 @@ inline vm operator==(vd a, vd b) { return {_mm_cmpeq_pd(a.v, b.v)}; }
 inline vm isnan(vd a) { return {_mm_cmpunord_pd(a.v, a.v)}; }
 inline vm operator&(vm a, vm b) { return {_mm_and_pd(a.k, b.k)}; }
 inline vm operator|(vm a, vm b) { return {_mm_or_pd(a.k, b.k)}; }
+inline vm andnot(vm a, vm b) { return {_mm_andnot_pd(b.k, a.k)}; }
 inline bool all(vm a) { return _mm_movemask_pd(a.k) == 0x3; }
 inline vm all_lanes() { return {_mm_castsi128_pd(_mm_set1_epi64x(-1))}; }
+inline vm no_lanes() { return {_mm_setzero_pd()}; }
 inline bool any(vm a) { return _mm_movemask_pd(a.k) != 0; }
 inline vd select(vm m, vd a, vd b) { return {_mm_or_pd(_mm_and_pd(m.k, a.v), _mm_andnot_pd(m.k, b.v))}; }
 
@@ -204,8 +211,10 @@ inline vm operator==(vd a, vd b) { return {a.v == b.v}; }
 inline vm isnan(vd a) { return {a.v != a.v}; }
 inline vm operator&(vm a, vm b) { return {a.k && b.k}; }
 inline vm operator|(vm a, vm b) { return {a.k || b.k}; }
+inline vm andnot(vm a, vm b) { return {a.k && !b.k}; }
 inline bool all(vm a) { return a.k; }
 inline vm all_lanes() { return {true}; }
+inline vm no_lanes() { return {false}; }
 inline bool any(vm a) { return a.k; }
 inline vd select(vm m, vd a, vd b) { return m.k ? a : b; }
 
