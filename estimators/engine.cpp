@@ -437,7 +437,10 @@ double call_bytes(const Args& a, std::int64_t B)
     // Computed in floating point, which cannot overflow for any int counts.
     const double b = static_cast<double>(B), pc = a.pc, W = max_width;
     const double slots = static_cast<double>(group_slots(a));
-    const double doubles = (pc + 3 + slots + (b * (b + 1) / 2 + 2 * b) + max_in_flight * (2 * b + pc)) * W  // lanes
+    // The lanes' scratch as scratch(B, pc): observations in flight, or a
+    // tiled design's chunk of rows.
+    const double flight = max_in_flight * (2 * b + pc), chunk = b <= wide_columns ? wide_chunk * b : 0.0;
+    const double doubles = (pc + 3 + slots + (b * (b + 1) / 2 + 2 * b) + std::max(flight, chunk)) * W  // lanes
                            + 3 * b * b + 4 * b                                    // Matrix objects
                            + b * b + 2 * b + 1;                                   // LU work
     const double floor = 2 * static_cast<double>(a.p) + 3 * b;              // ranges, roots, Z bounds
