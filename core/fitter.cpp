@@ -36,6 +36,10 @@ struct Slice {
     std::vector<double> se, L;         // with Call::s2, Call::level_weights: ms × B, ms × n
     std::vector<double> df;            // with Call::s2: the effective observations less B
     std::vector<double> z, M, g;       // scratch of the sandwich
+    // Points whose sandwich waits for the moment pass: A⁻¹ of each (B × B)
+    // and its Σ_i w_i.
+    std::vector<char> pending;
+    std::vector<double> inverse, sw;
     double own_weight = 0;             // w_ii, the kernel weight of an observation at itself
     int status = LPC_OK;               // LPC_ENOMEM when the slice could not be served
     std::string refusal;               // the engine's refusal, which the checks should have prevented
@@ -92,6 +96,23 @@ double weight_at(const Design& d, std::size_t i, const double* t, const std::vec
     return lp::expo(sv.shift - e);
 }
 
+// V = A⁻¹ M A⁻¹ from the sums M (B × B) of point sv.j, and the standard error
+// of every column; the effective observations (Σw)²/Σw² less B.
+void finish(Slice& sl, const lp::Solved& sv, double sw, double sw2)
+{
+    const Design& d = *sl.d;
+    const std::size_t B = d.B, ms = sl.b - sl.a;
+    std::vector<double>& M = sl.M;
+    sl.df[static_cast<std::size_t>(sv.j)] = (sw / sw2) * sw - static_cast<double>(B);
+    // V = A⁻¹ M A⁻¹: each column of M solved, then each row of the result.
+    for (std::size_t c = 0; c < B; ++c) sv.solve(sv.self, M.data() + c * B);
+    for (std::size_t c = 0; c < B; ++c)
+        for (std::size_t b = 0; b < c; ++b) std::swap(M[c + b * B], M[b + c * B]);
+    for (std::size_t c = 0; c < B; ++c) sv.solve(sv.self, M.data() + c * B);
+    for (std::size_t c = 0; c < B; ++c)
+        sl.se[static_cast<std::size_t>(sv.j) + c * ms] = std::fabs(factor(d, c)) * std::sqrt(std::max(M[c + c * B], 0.0));
+}
+
 // The sandwich of point j: M = Σ_i w_i² σ̂_i² z_i z_iᵀ over the observations,
 // z_i the design row of observation i at the point (its intercept 1 for the
 // first nr observations, as in the sums of the right-hand side), V = A⁻¹MA⁻¹,
@@ -144,23 +165,78 @@ void sandwich(Slice& sl, const lp::Solved& sv)
         }
     }
     if (call.s2 == nullptr) return;
-    sl.df[static_cast<std::size_t>(sv.j)] = (sw / sw2) * sw - static_cast<double>(B);
     for (std::size_t c = 0; c < B; ++c)
         for (std::size_t b = 0; b < c; ++b) M[c + b * B] = M[b + c * B];
-    // V = A⁻¹ M A⁻¹: each column of M solved, then each row of the result.
-    for (std::size_t c = 0; c < B; ++c) sv.solve(sv.self, M.data() + c * B);
-    for (std::size_t c = 0; c < B; ++c)
-        for (std::size_t b = 0; b < c; ++b) std::swap(M[c + b * B], M[b + c * B]);
-    for (std::size_t c = 0; c < B; ++c) sv.solve(sv.self, M.data() + c * B);
-    for (std::size_t c = 0; c < B; ++c)
-        sl.se[static_cast<std::size_t>(sv.j) + c * ms] = std::fabs(factor(d, c)) * std::sqrt(std::max(M[c + c * B], 0.0));
+    finish(sl, sv, sw, sw2);
+}
+
+// A stored inverse, applied as the engine applies its own.
+struct Stored {
+    const double* inv;
+    std::size_t B;
+    double* x;
+};
+void solve_by_stored(const void* self, double* b)
+{
+    const auto& s = *static_cast<const Stored*>(self);
+    for (std::size_t r = 0; r < s.B; ++r) {
+        double sum = 0.0;
+        for (std::size_t c = 0; c < s.B; ++c) sum += s.inv[r + c * s.B] * b[c];
+        s.x[r] = sum;
+    }
+    for (std::size_t r = 0; r < s.B; ++r) b[r] = s.x[r];
 }
 
 void slice_solved(void* ctx, const lp::Solved& sv)
 {
     auto* sl = static_cast<Slice*>(ctx);
     if (!sl->leverage.empty()) leverage(*sl, sv);
-    if (!sl->se.empty() || !sl->L.empty()) sandwich(*sl, sv);
+    if (sl->se.empty() && sl->L.empty()) return;
+    if (!sl->pending.empty() && !sv.relative) {
+        // The sums of the sandwich come from the moment pass: keep A⁻¹, by
+        // the engine's solve of each unit vector, and Σ_i w_i, the density.
+        const std::size_t B = static_cast<std::size_t>(sv.B), j = static_cast<std::size_t>(sv.j);
+        double* inv = sl->inverse.data() + j * B * B;
+        for (std::size_t c = 0; c < B; ++c) {
+            std::fill(inv + c * B, inv + (c + 1) * B, 0.0);
+            inv[c + c * B] = 1.0;
+            sv.solve(sv.self, inv + c * B);
+        }
+        sl->pending[j] = 1;
+        sl->sw[j] = sl->fh[j];
+        return;
+    }
+    sandwich(*sl, sv);
+}
+
+// Point j of the moment pass: the engine's Σ_i w̃_i σ̂_i² z_i z_iᵀ at
+// bandwidths h/√2, whose weights w̃_i = κ·w_i², κ = (4π)^(pc/2)·D·hprod, and
+// its density Σ_i w̃_i. The pass's response is 1 for the first nr
+// observations and 0 for the others, so that ZWy is the first column of the
+// sums with the intercept of the right-hand side. Served where the pass's
+// weights stay far from the subnormal numbers (Σ w̃ ≥ 2^-600); elsewhere the
+// sums are those of the observations one by one.
+void slice_moments(void* ctx, int jj, const double* S, const double* Sy, double density)
+{
+    auto* sl = static_cast<Slice*>(ctx);
+    const std::size_t j = static_cast<std::size_t>(jj);
+    if (sl->pending[j] == 0) return;
+    const Design& d = *sl->d;
+    const std::size_t B = d.B;
+    Stored st{sl->inverse.data() + j * B * B, B, nullptr};
+    std::vector<double> x(B);
+    st.x = x.data();
+    const lp::Solved sv{jj, static_cast<int>(B), nullptr, nullptr, &st, solve_by_stored, false, 0.0};
+    if (!(density >= 0x1p-600)) {
+        sandwich(*sl, sv);
+        return;
+    }
+    double kappa = static_cast<double>(sl->call->loo ? d.n - 1 : d.n);
+    for (std::size_t k = 0; k < d.pc; ++k) kappa = kappa * (sl->call->h[k] * std::sqrt(4 * 3.141592653589793));
+    sl->M.resize(B * B);
+    for (std::size_t e = 0; e < B * B; ++e) sl->M[e] = S[e] / kappa;
+    for (std::size_t c = 0; c < B; ++c) sl->M[c] = sl->M[c * B] = Sy[c] / kappa;
+    finish(*sl, sv, sl->sw[j], density / kappa);
 }
 
 // The engine's call over the points of slice s.
@@ -189,6 +265,10 @@ void run_slice(const Design& d, const Points& at, const Call& call, const std::v
     if (call.s2 != nullptr) s.se.assign(ms * B, nan), s.df.assign(ms, nan);
     if (call.level_weights) s.L.assign(ms * d.n, nan);
     if (call.s2 != nullptr || call.level_weights) report.solved = slice_solved;
+    // Without the level's weights, the sums of the sandwich come from a
+    // second pass of the engine's kernels over the slice (see slice_moments).
+    if (call.s2 != nullptr && !call.level_weights)
+        s.pending.assign(ms, 0), s.inverse.assign(ms * B * B, nan), s.sw.assign(ms, nan);
     if (call.leverage) {
         s.leverage.assign(ms, nan);
         report.solved = slice_solved;
@@ -225,6 +305,29 @@ void run_slice(const Design& d, const Points& at, const Call& call, const std::v
     a.phase = static_cast<int>(grp[1]);
     a.loo_base = static_cast<int>(at.first + s.a);
     a.report = &report;
+    lp::run(a, d.est->rule);
+    if (std::find(s.pending.begin(), s.pending.end(), 1) == s.pending.end()) return;
+
+    // The moment pass: weights w̃_i·σ̂_i² at bandwidths h/√2 (w̃_i ∝ w_i²).
+    std::vector<double> h2 = h, mh2(s.mh.size(), nan), sh2(1, nan), fh2(ms, 0.0), first(d.n, 0.0);
+    for (std::size_t k = 0; k < d.pc; ++k) h2[k] = h[k] / std::sqrt(2.0);
+    std::fill(first.begin(), first.begin() + d.nr, 1.0);
+    const double none[2] = {0.0, 0.0};
+    lp::Report moments;
+    moments.ctx = &s;
+    moments.text = slice_text;
+    moments.moments = slice_moments;
+    moments.go_on = true;
+    a.h = h2.data();
+    a.y = first.data();
+    a.grp = none;
+    a.K = a.phase = 0;
+    a.vol = 0;
+    a.mh = mh2.data();
+    a.sh = sh2.data();
+    a.fh = fh2.data();
+    a.mult = call.s2->data();
+    a.report = &moments;
     lp::run(a, d.est->rule);
 }
 

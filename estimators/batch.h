@@ -7,6 +7,8 @@
 //   ZWZ(b, c) = sum_i (Z(i,c)·w_i)·Z(i,b),   ZWy(c) = sum_i s_ic,   ZWy2(c) = sum_i s_ic·y_i,
 //   s_ic = (Z(i,c)·w_i)·y_i,   w_i = K((x_i - t)/h) / (D·hprod),
 //
+// (w_i·mult_i in the moment sums when the task has multipliers),
+//
 // each sum taken from +0 in ascending observation order, the intercept sums
 // (c = 0) over the first nr observations only. Lanes never meet: a point's
 // sums are those of a scalar loop over its own observations, whatever its
@@ -47,6 +49,9 @@ struct BatchTask {
     // Density groups: observation i adds to slot (slot0 + i) mod slots, or to
     // the density itself when slots = 0.
     int slots, slot0;
+    // Null, or observation i's factor of its weight in the moment sums (the
+    // density keeps w_i).
+    const double* mult;
 
     // The batch: `width` lanes.
     int width;

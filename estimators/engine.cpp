@@ -498,6 +498,7 @@ int fit(const Args& a, const Layout& lay, Path path)
     make_divisor(std::sqrt(6.283185307179586), T.root2pi);
     make_divisor(static_cast<double>(D) * hprod, T.norm);
     T.loo = a.nloo == 1;
+    T.mult = a.mult;
     T.slots = k.slots;
     T.slot0 = a.K >= 2 && a.K <= a.n ? static_cast<int>((static_cast<std::int64_t>(a.phase) - 1) % a.K) : 0;
 
@@ -545,6 +546,10 @@ int fit(const Args& a, const Layout& lay, Path path)
             for (int c = 0; c < B; ++c) {
                 k.ZWy.elem_ptr(0)[c] = T.acc[(NS + c) * W + q];
                 if (a.vol != 0) k.ZWy2.elem_ptr(0)[c] = T.acc[(NS + B + c) * W + q];
+            }
+            if (a.report != nullptr && a.report->moments != nullptr) {
+                a.report->moments(a.report->ctx, j, S, k.ZWy.elem_ptr(0), T.dens[q]);
+                continue;
             }
 
             // The conditioning test: for the exports a point that fails it

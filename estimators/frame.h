@@ -61,6 +61,10 @@ struct Report {
     void (*event)(void* ctx, int j, Event e, double S) = nullptr;
     // Receives every point that got a fit (not the NaN ones). May be null.
     void (*solved)(void* ctx, const Solved& s) = nullptr;
+    // Non-null: the call only forms the sums. Receives each point's moment
+    // matrix ZWZ (B × B, column-major), its ZWy and its density Σ_i w_i, and
+    // nothing is solved or stored but the density.
+    void (*moments)(void* ctx, int j, const double* ZWZ, const double* ZWy, double density) = nullptr;
     // False: a failed conditioning test ends the call, with the first n entries
     // of mh marked NaN. True: the point goes on as a stiff one, refitted or
     // NaN, and so does the call.
@@ -80,6 +84,9 @@ struct Args {
     // for an export, the first point's index when the core fits a slice.
     int loo_base = 0;
     const Report* report = nullptr;  // null: the exports' defaults
+    // Non-null: observation i's weight in the moment sums (not in the
+    // density) is w_i·mult[i].
+    const double* mult = nullptr;
 };
 
 // Hands the printf-style text to a.report, or prints it on standard output.

@@ -392,6 +392,7 @@ __attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, Su
                                                       const vd* d, int slot, vd* __restrict z)
 {
     add_density(T, dens, w, slot);
+    if (T.mult != nullptr) w = w * set1(T.mult[i]);
     const vd yi = set1(T.y[i]);
     if constexpr (NB > 0) {
         // Every loop unrolled, every index a constant.
@@ -449,8 +450,9 @@ __attribute__((always_inline)) inline void accumulate_block(const lp::BatchTask&
         for (int k = 0; k < pc; ++k) zo[1 + k] = d[o * pc + k];
         for (int k = pc; k < p; ++k) zo[1 + k] = set1(T.x[i + o + static_cast<ptrdiff_t>(k) * T.n]);
         for (int c = p + 1; c < B; ++c) zo[c] = zo[T.fa[c]] * zo[T.fb[c]];
-        zw[o * B] = w[o];
-        for (int c = 1; c < B; ++c) zw[o * B + c] = zo[c] * w[o];
+        const vd wo = T.mult != nullptr ? w[o] * set1(T.mult[i + o]) : w[o];
+        zw[o * B] = wo;
+        for (int c = 1; c < B; ++c) zw[o * B + c] = zo[c] * wo;
     }
 
     // Column 0 of ZWZ and the right-hand sides: w, then Z(i, c)·w; s = (Z·w)·y.
@@ -777,6 +779,7 @@ __attribute__((always_inline)) inline void wide_observe(const lp::BatchTask& T, 
         for (o = 0; o < count; ++o) {
             add_density(T, dens, w[o], slot);
             if (T.slots != 0 && ++slot == T.slots) slot = 0;
+            if (T.mult != nullptr) w[o] = w[o] * set1(T.mult[i + o]);
             vd* zo = z + o * NB;
             for (int k = pc; k < p; ++k) zo[1 + k] = set1(T.x[i + o + static_cast<ptrdiff_t>(k) * T.n]);
         }
