@@ -37,9 +37,9 @@ L.lpc_fit_free.argtypes = [ctypes.c_void_p]
 L.lpc_spec_free.argtypes = [ctypes.c_void_p]
 
 
-def core(y, xs, dummies=(), **options):
+def core(y, xs, dummies=(), estimator="dorvane", **options):
     """Runs the core; returns its named values."""
-    spec = L.lpc_spec_new(b"dorvane")
+    spec = L.lpc_spec_new(estimator.encode())
     keep = []
 
     def arr(v):

@@ -392,7 +392,6 @@ __attribute__((always_inline)) inline void accumulate(const lp::BatchTask& T, Su
                                                       const vd* d, int slot, vd* __restrict z)
 {
     add_density(T, dens, w, slot);
-    if (T.mult != nullptr) w = w * set1(T.mult[i]);
     const vd yi = set1(T.y[i]);
     if constexpr (NB > 0) {
         // Every loop unrolled, every index a constant.
@@ -827,8 +826,10 @@ void run_wide(const lp::BatchTask& T)
 // designs, the tiled one up to 16 columns, the general one beyond.
 inline void pass(const lp::BatchTask& T)
 {
+    // Weights with multipliers (a moment pass) take the tiled or the general
+    // kernel, so that the register kernels stay free of the test.
 #define LP_FIXED(nb, npc, np) \
-    if (T.B == nb && T.pc == npc && T.p == np) return run_pass<nb, npc, np>(T);
+    if (T.mult == nullptr && T.B == nb && T.pc == npc && T.p == np) return run_pass<nb, npc, np>(T);
     LP_FIXED(2, 1, 1)  // linear, one regressor
     LP_FIXED(3, 1, 1)  // quadratic, one regressor
     LP_FIXED(4, 1, 1)  // cubic, one regressor
