@@ -138,6 +138,18 @@ void sandwich(Slice& sl, const lp::Solved& sv)
     }
     const double f0 = factor(d, 0);
     double sw = 0, sw2 = 0;
+    // A refitted point's system is far from well conditioned: A⁻¹MA⁻¹ would
+    // square its condition, so its sandwich is Σ_i σ̂_i² ℓ_i ℓ_iᵀ from the linear
+    // weights ℓ_i = A⁻¹ z_i w_i of each observation, checked by the
+    // reproduction of the design columns b >= 1: Σ_i ℓ_i Z(i, b) =
+    // e_b - A⁻¹e_0 · Σ_(i >= nr) w_i Z(i, b).
+    const bool by_weights = sv.relative;
+    std::vector<double> l, E, Eabs, g0, tail;
+    if (by_weights) {
+        l.assign(B, 0.0), E.assign(B * B, 0.0), Eabs.assign(B * B, 0.0), g0.assign(B, 0.0), tail.assign(B, 0.0);
+        g0[0] = 1.0;
+        sv.solve(sv.self, g0.data());
+    }
     for (std::size_t i = 0; i < n; ++i) {
         const double w = static_cast<long long>(i) == dropped ? 0.0 : weight_at(d, i, t.data(), call.h, D, sv);
         sw += w;
@@ -150,6 +162,19 @@ void sandwich(Slice& sl, const lp::Solved& sv)
             case lp::Kind::dummy: z[c] = d.x[i + static_cast<std::size_t>(o.a) * n]; break;
             default: z[c] = z[static_cast<std::size_t>(o.a)] * z[static_cast<std::size_t>(o.b)];
             }
+        }
+        if (by_weights) {
+            for (std::size_t c = 0; c < B; ++c) l[c] = z[c] * w;
+            sv.solve(sv.self, l.data());
+            for (std::size_t b = 1; b < B; ++b) {
+                if (static_cast<int>(i) >= d.nr) tail[b] += w * z[b];
+                for (std::size_t c = 0; c < B; ++c) E[c + b * B] += l[c] * z[b], Eabs[c + b * B] += std::fabs(l[c] * z[b]);
+            }
+            if (call.s2 != nullptr)
+                for (std::size_t c = 0; c < B; ++c)
+                    for (std::size_t b = c; b < B; ++b) M[c + b * B] += (*call.s2)[i] * (l[c] * l[b]);
+            if (!sl.L.empty()) sl.L[static_cast<std::size_t>(sv.j) + i * ms] = f0 * l[0];
+            continue;
         }
         if (call.s2 != nullptr) {
             const double v = (w * w) * (*call.s2)[i];
@@ -164,9 +189,30 @@ void sandwich(Slice& sl, const lp::Solved& sv)
             sl.L[static_cast<std::size_t>(sv.j) + i * ms] = f0 * (w * q);
         }
     }
+    if (by_weights) {
+        double worst = 0.0;
+        for (std::size_t b = 1; b < B; ++b)
+            for (std::size_t c = 0; c < B; ++c) {
+                const double want = (c == b ? 1.0 : 0.0) - g0[c] * tail[b];
+                const double scale = Eabs[c + b * B] + std::fabs(g0[c] * tail[b]) + (c == b ? 1.0 : 0.0);
+                worst = std::max(worst, std::fabs(E[c + b * B] - want) / scale);
+            }
+        if (!(worst <= 1e-7)) {
+            // The weights are not accurate: no standard errors here.
+            if (!sl.L.empty())
+                for (std::size_t i = 0; i < n; ++i) sl.L[static_cast<std::size_t>(sv.j) + i * ms] = nan;
+            M.assign(B * B, nan);
+        }
+    }
     if (call.s2 == nullptr) return;
     for (std::size_t c = 0; c < B; ++c)
         for (std::size_t b = 0; b < c; ++b) M[c + b * B] = M[b + c * B];
+    if (by_weights) {
+        sl.df[static_cast<std::size_t>(sv.j)] = (sw / sw2) * sw - static_cast<double>(B);
+        for (std::size_t c = 0; c < B; ++c)
+            sl.se[static_cast<std::size_t>(sv.j) + c * ms] = std::fabs(factor(d, c)) * std::sqrt(std::max(M[c + c * B], 0.0));
+        return;
+    }
     finish(sl, sv, sw, sw2);
 }
 
