@@ -199,6 +199,9 @@ void sandwich(Slice& sl, const lp::Solved& sv)
             }
         if (!(worst <= 1e-7)) {
             // The weights are not accurate: no standard errors here.
+            const long long point = static_cast<long long>(sl.first + J);
+            sl.messages.push_back(Message{point, "standard errors at point " + std::to_string(point) +
+                                                     ": the linear weights fail their check; NaN\n"});
             if (!sl.L.empty())
                 for (std::size_t i = 0; i < n; ++i) sl.L[static_cast<std::size_t>(sv.j) + i * ms] = nan;
             M.assign(B * B, nan);
