@@ -358,11 +358,13 @@ std::vector<double> column(const lpfit::Table& t, const std::string& name)
     return {};
 }
 
-// The key of the level's interval in a picture.
-std::string band_key(const Options& o, const std::string& what)
+// The key of an interval in a picture: the band is simultaneous for the
+// level only; a derivative's interval under --ci uniform is robust
+// bias-corrected, pointwise.
+std::string band_key(const Options& o, const std::string& what, bool level_band = true)
 {
     const std::string level = lpfit::format_number(100 * (o.given("--conf") ? o.conf : 0.95), 6) + "% ";
-    if (o.ci == "uniform") return level + "simultaneous confidence band" + what;
+    if (o.ci == "uniform" && level_band) return level + "simultaneous confidence band" + what;
     if (o.ci == "pointwise") return level + "pointwise confidence interval" + what;
     return level + "robust bias-corrected confidence interval" + what;
 }
@@ -410,7 +412,7 @@ lpfit::Picture picture(const Options& o, const lpfit::Data& d, const std::vector
         pic.slope_upper = column(t, "upper_d1_" + x);
         if (pic.slope_lower.size() != pic.t.size() || pic.slope_upper.size() != pic.t.size())
             pic.slope_lower.clear(), pic.slope_upper.clear();
-        pic.slope_band = band_key(o, "");
+        pic.slope_band = band_key(o, "", false);
         if (pic.slope.size() != pic.t.size()) pic.derivative = false;
     }
     for (int g = 1;; ++g) {
