@@ -44,6 +44,7 @@ struct Options {
     long long nr = 0, seed = 0;
     double conf = 0.95;
     bool vol = false, loo = false, drop_missing = false, quiet = false, verbose = false, derivative = false;
+    bool var_residual = false;
     CLI::App* sub = nullptr;
     bool given(const std::string& option) const { return sub->count(option) > 0; }
     bool weekday() const { return groups == "weekday"; }
@@ -74,7 +75,8 @@ Missing values: an empty or NA cell is refused with its count (--missing raise, 
   default) or its observation is left out (--missing drop, or --drop-missing).
 Output: one CSV row per evaluation point: the coordinates, then level, d1_X (slopes),
   effect_D (dummies), d2_X, d3_X, d2_X_L, c3_X_Y_Z (higher terms), then with --vol var,
-  var_d1_X, ..., then density and density_g1 ... density_gK, then the intervals.
+  var_d1_X, ..., var_residual (--var-residual), then density and density_g1 ...
+  density_gK, then the intervals.
 Messages: standard error carries the fit's summary and notes, one line per kind of
   message of the library with its points (-v: every line as the library wrote it,
   and the bandwidths tried), and warnings, such as the points whose fit failed.
@@ -120,6 +122,8 @@ void add_options(CLI::App* sub, Options& o, const std::string& degrees)
     sub->add_option("--scores", o.scores, "Write the bandwidths tried and their scores to this CSV file")->type_name("FILE");
     sub->add_option("--deg", o.deg, "Polynomial degree: " + degrees)->type_name("DEG");
     sub->add_flag("--vol", o.vol, "Also estimate the conditional variance and its derivatives");
+    sub->add_flag("--var-residual", o.var_residual,
+                  "Also the conditional variance by a local linear fit of the squared residuals (never negative)");
     sub->add_flag("--loo", o.loo, "Leave-one-out fit at the observations");
     sub->add_option("--nr", o.nr, "The engine's nr count: intercept sums over the first nr observations (default n)")->type_name("NR");
     sub->add_option("--lam", o.lam, "locparg, locpa2g: the continuous regressor of the cross terms, by name or number from 1 (default 1)")
@@ -236,6 +240,7 @@ std::unique_ptr<lpfit::Spec> make_spec(const Options& o, const lpfit::Data& d, c
     for (std::size_t k = 0; k < d.dummies.size(); ++k) s->regressor(d.dummies[k], d.xd[k], true);
     if (o.given("--deg")) s->set_int("deg", o.deg);
     if (o.vol) s->set_int("vol", 1);
+    if (o.var_residual) s->set_int("var_residual", 1);
     if (o.given("--nr")) s->set_int("nr", o.nr);
     if (o.given("--lam")) s->set_text("lam", o.lam);
     if (o.weekday()) {

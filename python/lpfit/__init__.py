@@ -58,6 +58,9 @@ _PARAMETERS = """
         ``se_C``, ``lower_C``, ``upper_C`` for each output C; ``se`` the
         variance of the standard errors (``"residual"``, ``"leverage"``,
         ``"loo"``, ``"nn"``, ``"local"``), ``seed`` that of the band's draws.
+    var_residual : bool
+        Adds ``var_residual``, the conditional variance by a local linear fit
+        of the squared residuals, which is never negative.
     missing : str
         ``"raise"``: a missing (NaN, None, NA) or infinite value is an error
         naming its column; ``"drop"``: such observations are left out and
@@ -93,8 +96,8 @@ def dorvane(x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike = None, bandwidth:
             deg: int = 1, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
             grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
             ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
-            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
-            chunk: Optional[int] = None) -> Fit:
+            seed: Optional[int] = None, var_residual: bool = False, missing: str = "raise", threads: int = 0,
+            client: Any = None, chunk: Optional[int] = None) -> Fit:
     return _fit("dorvane", **locals())
 
 
@@ -102,8 +105,8 @@ def tremsal(x: ArrayLike, y: ArrayLike, *, dummies: ArrayLike = None, bandwidth:
             deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
             grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
             ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
-            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
-            chunk: Optional[int] = None) -> Fit:
+            seed: Optional[int] = None, var_residual: bool = False, missing: str = "raise", threads: int = 0,
+            client: Any = None, chunk: Optional[int] = None) -> Fit:
     return _fit("tremsal", **locals())
 
 
@@ -111,8 +114,8 @@ def locparg(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, 
             deg: int = 3, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
             grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
             ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
-            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
-            chunk: Optional[int] = None) -> Fit:
+            seed: Optional[int] = None, var_residual: bool = False, missing: str = "raise", threads: int = 0,
+            client: Any = None, chunk: Optional[int] = None) -> Fit:
     return _fit("locparg", **locals())
 
 
@@ -120,8 +123,8 @@ def locpa2g(x: ArrayLike, y: ArrayLike, lam: Any, *, dummies: ArrayLike = None, 
             deg: int = 2, vol: bool = False, loo: bool = False, nr: Optional[int] = None, at: ArrayLike = None,
             grid: Optional[int] = None, groups: Optional[int] = None, phase: Optional[int] = None,
             ci: Optional[str] = None, conf: Optional[float] = None, se: Optional[str] = None,
-            seed: Optional[int] = None, missing: str = "raise", threads: int = 0, client: Any = None,
-            chunk: Optional[int] = None) -> Fit:
+            seed: Optional[int] = None, var_residual: bool = False, missing: str = "raise", threads: int = 0,
+            client: Any = None, chunk: Optional[int] = None) -> Fit:
     return _fit("locpa2g", **locals())
 
 

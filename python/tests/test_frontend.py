@@ -210,6 +210,11 @@ class Results(unittest.TestCase):
         self.assertEqual(list(fit.confint(kind="pointwise")), [k for k in fit.columns if k[:6] in ("lower_", "upper_")])
         self.assertEqual(list(fit.se), [k for k in fit.columns if k.startswith("se_")])
 
+    def test_var_residual_is_a_column_named_as_in_every_front_end(self):
+        fit = lpfit.dorvane(x, y, var_residual=True, vol=True)
+        self.assertEqual(fit.columns[fit.columns.index("var_d1_x") + 1], "var_residual")
+        self.assertTrue(np.all(np.asarray(fit.table["var_residual"]) >= 0))
+
     @unittest.skipIf(matplotlib is None, "matplotlib is not installed")
     def test_plot_draws_the_fit_on_a_fine_grid_and_writes_a_png(self):
         fit = quiet(lpfit.dorvane, x, y, vol=True, groups=2, at=[-0.5, 0.0, 0.5])

@@ -191,4 +191,7 @@ plot(dorvane(x, y, grid = 5, vol = TRUE))
 plot(dorvane(x, y, grid = 5, ci = "rbc"), derivative = TRUE)
 invisible(grDevices::dev.off())
 expect_error(plot(dorvane(X2, y, at = X2[1:3, ])), "one continuous regressor")
+# The residuals' conditional variance, by the name it has everywhere.
+v <- dorvane(x, y, vol = TRUE, var_residual = TRUE)$table
+stopifnot(identical(names(v)[match("var_d1_x", names(v)) + 1], "var_residual"), all(v$var_residual >= 0))
 cat("frontend: options, messages, formulas, dummies, missing values, methods, cv and failed points\n")
