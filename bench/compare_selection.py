@@ -21,8 +21,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 L = ctypes.CDLL(os.path.join(BUILD, "liblpcore.so"))
 P = ctypes.POINTER(ctypes.c_double)
-L.lpc_spec_new.restype = ctypes.c_void_p
-L.lpc_spec_new.argtypes = [ctypes.c_char_p]
+L.lpc_request_new.restype = ctypes.c_void_p
+L.lpc_request_new.argtypes = [ctypes.c_char_p]
 L.lpc_message.restype = ctypes.c_char_p
 L.lpc_message.argtypes = [ctypes.c_void_p]
 L.lpc_values.restype = P
@@ -34,12 +34,12 @@ L.lpc_set_doubles.argtypes = [ctypes.c_void_p, ctypes.c_char_p, P, ctypes.c_size
 L.lpc_set_text.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p]
 L.lpc_run.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p)]
 L.lpc_fit_free.argtypes = [ctypes.c_void_p]
-L.lpc_spec_free.argtypes = [ctypes.c_void_p]
+L.lpc_request_free.argtypes = [ctypes.c_void_p]
 
 
 def core(y, xs, dummies=(), estimator="dorvane", **options):
     """Runs the core; returns its named values."""
-    spec = L.lpc_spec_new(estimator.encode())
+    request = L.lpc_request_new(estimator.encode())
     keep = []
 
     def arr(v):
@@ -47,20 +47,20 @@ def core(y, xs, dummies=(), estimator="dorvane", **options):
         keep.append(a)
         return a.ctypes.data_as(P), a.size
 
-    L.lpc_set_response(spec, b"y", *arr(y))
+    L.lpc_set_response(request, b"y", *arr(y))
     for k, x in enumerate(xs):
-        L.lpc_add_regressor(spec, b"x%d" % k, *arr(x), 0)
+        L.lpc_add_regressor(request, b"x%d" % k, *arr(x), 0)
     for k, x in enumerate(dummies):
-        L.lpc_add_regressor(spec, b"d%d" % k, *arr(x), 1)
+        L.lpc_add_regressor(request, b"d%d" % k, *arr(x), 1)
     for name, v in options.items():
         if isinstance(v, str):
-            L.lpc_set_text(spec, name.encode(), v.encode())
+            L.lpc_set_text(request, name.encode(), v.encode())
         elif isinstance(v, int):
-            L.lpc_set_int(spec, name.encode(), v)
+            L.lpc_set_int(request, name.encode(), v)
         else:
-            L.lpc_set_doubles(spec, name.encode(), *arr(v))
+            L.lpc_set_doubles(request, name.encode(), *arr(v))
     fit = ctypes.c_void_p()
-    status = L.lpc_run(spec, None, None, ctypes.byref(fit))
+    status = L.lpc_run(request, None, None, ctypes.byref(fit))
     if status:
         raise RuntimeError(L.lpc_message(fit).decode())
     out = {}
@@ -70,7 +70,7 @@ def core(y, xs, dummies=(), estimator="dorvane", **options):
         if p:
             out[name] = np.ctypeslib.as_array(p, (n.value,)).copy()
     L.lpc_fit_free(fit)
-    L.lpc_spec_free(spec)
+    L.lpc_request_free(request)
     return out
 
 

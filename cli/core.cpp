@@ -1,58 +1,58 @@
-// The spec and fit owners.
+// The request and fit owners.
 #include "cli/core.h"
 
 #include <new>
 
 namespace lpfit {
 
-Spec::Spec(const std::string& estimator) : s(lpc_spec_new(estimator.c_str()))
+Request::Request(const std::string& estimator) : s(lpc_request_new(estimator.c_str()))
 {
     if (s == nullptr) throw std::bad_alloc();
 }
 
-Spec::~Spec() { lpc_spec_free(s); }
+Request::~Request() { lpc_request_free(s); }
 
-void Spec::check(int status, const std::string& context) const
+void Request::check(int status, const std::string& context) const
 {
     if (status == LPC_OK) return;
     if (status == LPC_ENOMEM) throw std::bad_alloc();
-    const std::string message = lpc_spec_message(s);
+    const std::string message = lpc_request_message(s);
     throw InputError(context.empty() ? message : context + ": " + message);
 }
 
-void Spec::response(const std::string& name, const std::vector<double>& y)
+void Request::response(const std::string& name, const std::vector<double>& y)
 {
     check(lpc_set_response(s, name.c_str(), y.data(), y.size()), "");
 }
 
-void Spec::regressor(const std::string& name, const std::vector<double>& x, bool dummy)
+void Request::regressor(const std::string& name, const std::vector<double>& x, bool dummy)
 {
     check(lpc_add_regressor(s, name.c_str(), x.data(), x.size(), dummy ? 1 : 0), "");
 }
 
-void Spec::set_int(const char* name, long long v, const std::string& context)
+void Request::set_int(const char* name, long long v, const std::string& context)
 {
     check(lpc_set_int(s, name, v), context);
 }
 
-void Spec::set_double(const char* name, double v, const std::string& context)
+void Request::set_double(const char* name, double v, const std::string& context)
 {
     check(lpc_set_double(s, name, v), context);
 }
 
-void Spec::set_doubles(const char* name, const std::vector<double>& v, const std::string& context)
+void Request::set_doubles(const char* name, const std::vector<double>& v, const std::string& context)
 {
     check(lpc_set_doubles(s, name, v.data(), v.size()), context);
 }
 
-void Spec::set_text(const char* name, const std::string& v, const std::string& context)
+void Request::set_text(const char* name, const std::string& v, const std::string& context)
 {
     check(lpc_set_text(s, name, v.c_str()), context);
 }
 
-Fit::Fit(const Spec& spec, lpc_progress progress, void* ctx)
+Fit::Fit(const Request& request, lpc_progress progress, void* ctx)
 {
-    code = lpc_run(spec.get(), progress, ctx, &f);
+    code = lpc_run(request.get(), progress, ctx, &f);
     if (f == nullptr) throw std::bad_alloc();
 }
 

@@ -1,4 +1,4 @@
-// The tool's owners of the core's spec and fit: the C API with the failures
+// The tool's owners of the core's request and fit: the C API with the failures
 // of its setters turned into InputError, and the results read as vectors.
 #pragma once
 
@@ -10,15 +10,15 @@
 
 namespace lpfit {
 
-// An lpc_spec. A setter the core refuses throws InputError with the core's
+// An lpc_request. A setter the core refuses throws InputError with the core's
 // message, after `context` (such as the file the values came from) when one
 // is given.
-class Spec {
+class Request {
 public:
-    explicit Spec(const std::string& estimator);
-    ~Spec();
-    Spec(const Spec&) = delete;
-    Spec& operator=(const Spec&) = delete;
+    explicit Request(const std::string& estimator);
+    ~Request();
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
 
     void response(const std::string& name, const std::vector<double>& y);
     void regressor(const std::string& name, const std::vector<double>& x, bool dummy);
@@ -26,17 +26,17 @@ public:
     void set_double(const char* name, double v, const std::string& context = "");
     void set_doubles(const char* name, const std::vector<double>& v, const std::string& context = "");
     void set_text(const char* name, const std::string& v, const std::string& context = "");
-    const lpc_spec* get() const { return s; }
+    const lpc_request* get() const { return s; }
 
 private:
     void check(int status, const std::string& context) const;
-    lpc_spec* s;
+    lpc_request* s;
 };
 
-// An lpc_fit, run from a spec.
+// An lpc_fit, run from a request.
 class Fit {
 public:
-    Fit(const Spec& spec, lpc_progress progress, void* ctx);
+    Fit(const Request& request, lpc_progress progress, void* ctx);
     ~Fit();
     Fit(const Fit&) = delete;
     Fit& operator=(const Fit&) = delete;

@@ -224,17 +224,17 @@ bool selects(const Options& o)
     return (named && o.bandwidth[0] != "rot") || !o.cv.empty() || !o.cv_grid.empty();
 }
 
-// What a picture's fit changes in the spec of the main fit: the bandwidths
+// What a picture's fit changes in the request of the main fit: the bandwidths
 // chosen there and a fine grid of points.
 struct Picture {
     std::vector<double> h, at;
 };
 
-// The spec of the options' fit on the data d, or of a picture's fit.
-std::unique_ptr<lpfit::Spec> make_spec(const Options& o, const lpfit::Data& d, const std::vector<double>& weekdays,
+// The request of the options' fit on the data d, or of a picture's fit.
+std::unique_ptr<lpfit::Request> make_request(const Options& o, const lpfit::Data& d, const std::vector<double>& weekdays,
                                        const Picture* pic)
 {
-    auto s = std::make_unique<lpfit::Spec>(o.estimator);
+    auto s = std::make_unique<lpfit::Request>(o.estimator);
     s->response(d.response, d.y);
     for (std::size_t k = 0; k < d.cont.size(); ++k) s->regressor(d.cont[k], d.xc[k], false);
     for (std::size_t k = 0; k < d.dummies.size(); ++k) s->regressor(d.dummies[k], d.xd[k], true);
@@ -307,8 +307,8 @@ extern "C" int on_progress(void* ctx, const char* stage, long long done, long lo
     return interrupted ? 1 : 0;
 }
 
-// Runs a spec; throws for a run that did not succeed.
-std::unique_ptr<lpfit::Fit> run_spec(const lpfit::Spec& s, lpfit::Painter& painter)
+// Runs a request; throws for a run that did not succeed.
+std::unique_ptr<lpfit::Fit> run_request(const lpfit::Request& s, lpfit::Painter& painter)
 {
     auto fit = std::make_unique<lpfit::Fit>(s, on_progress, &painter);
     painter.clear();
@@ -387,7 +387,7 @@ lpfit::Picture picture(const Options& o, const lpfit::Data& d, const std::vector
     Picture grid;
     grid.h = main.values("bandwidth");
     for (int j = 0; j <= 200; ++j) grid.at.push_back(j == 200 ? hi : lo + (hi - lo) * j / 200.0);
-    const auto fine = run_spec(*make_spec(o, d, weekdays, &grid), painter);
+    const auto fine = run_request(*make_request(o, d, weekdays, &grid), painter);
     const lpfit::Table t = fine->table();
     failed = fine->points("failed").size();
 
@@ -476,7 +476,7 @@ int run(Options& o)
         throw InputError("--plot draws a fit in one continuous regressor; this one has " + std::to_string(d.cont.size()));
 
     lpfit::Painter painter = lpfit::terminal_painter(o.quiet);
-    const auto fit = run_spec(*make_spec(o, d, weekdays, nullptr), painter);
+    const auto fit = run_request(*make_request(o, d, weekdays, nullptr), painter);
     const lpfit::Table table = fit->table();
 
     // The files, staged: they appear only when everything has been made.
@@ -542,7 +542,7 @@ int run(Options& o)
 // The core's sentence for an estimator it does not know.
 std::string unknown_estimator(const char* name)
 {
-    lpfit::Spec s(name);
+    lpfit::Request s(name);
     lpfit::Fit f(s, nullptr, nullptr);
     return f.message();
 }

@@ -12,30 +12,30 @@
 #include <new>
 
 #include "core/result.h"
-#include "core/spec.h"
+#include "core/request.h"
 #include "include/lpcore.h"
 
-struct lpc_spec {
-    lpc::Spec s;
+struct lpc_request {
+    lpc::Request s;
 };
 
 namespace {
 
-// Runs a setter, keeping its error in the spec (the first one for lpc_run).
+// Runs a setter, keeping its error in the request (the first one for lpc_run).
 template <class F>
-int guarded(lpc_spec* spec, F setter)
+int guarded(lpc_request* request, F setter)
 {
-    if (spec == nullptr) return LPC_EUSAGE;
+    if (request == nullptr) return LPC_EUSAGE;
     try {
-        setter(spec->s);
+        setter(request->s);
         return LPC_OK;
     } catch (const lpc::Error& e) {
-        spec->s.message = e.what();
-        if (spec->s.error.status == LPC_OK) spec->s.error = e;
+        request->s.message = e.what();
+        if (request->s.error.status == LPC_OK) request->s.error = e;
         return e.status;
     } catch (const std::bad_alloc&) {
-        spec->s.message = "out of memory";
-        if (spec->s.error.status == LPC_OK) spec->s.error = lpc::Error(LPC_ENOMEM, "out of memory");
+        request->s.message = "out of memory";
+        if (request->s.error.status == LPC_OK) request->s.error = lpc::Error(LPC_ENOMEM, "out of memory");
         return LPC_ENOMEM;
     }
 }
@@ -48,65 +48,65 @@ extern "C" {
 
 LPCORE_API const char* lpc_version(void) { return "1.0.0"; }
 
-LPCORE_API lpc_spec* lpc_spec_new(const char* estimator)
+LPCORE_API lpc_request* lpc_request_new(const char* estimator)
 {
-    auto* spec = new (std::nothrow) lpc_spec;
-    if (spec == nullptr) return nullptr;
-    guarded(spec, [&](lpc::Spec& s) {
+    auto* request = new (std::nothrow) lpc_request;
+    if (request == nullptr) return nullptr;
+    guarded(request, [&](lpc::Request& s) {
         if (estimator == nullptr) throw lpc::usage("no estimator named");
         s.estimator = estimator;
     });
-    return spec;
+    return request;
 }
 
-LPCORE_API void lpc_spec_free(lpc_spec* spec) { delete spec; }
+LPCORE_API void lpc_request_free(lpc_request* request) { delete request; }
 
-LPCORE_API const char* lpc_spec_message(const lpc_spec* spec)
+LPCORE_API const char* lpc_request_message(const lpc_request* request)
 {
-    return spec == nullptr ? "no spec" : spec->s.message.c_str();
+    return request == nullptr ? "no request" : request->s.message.c_str();
 }
 
-LPCORE_API int lpc_set_response(lpc_spec* spec, const char* name, const double* y, size_t n)
+LPCORE_API int lpc_set_response(lpc_request* request, const char* name, const double* y, size_t n)
 {
-    return guarded(spec, [&](lpc::Spec& s) {
+    return guarded(request, [&](lpc::Request& s) {
         if (n > 0 && y == nullptr) throw lpc::usage("the response: null values");
         s.y = lpc::Column{name_of(name), std::vector<double>(y, y + n)};
         s.have_y = true;
     });
 }
 
-LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double* x, size_t n, int dummy)
+LPCORE_API int lpc_add_regressor(lpc_request* request, const char* name, const double* x, size_t n, int dummy)
 {
-    return guarded(spec, [&](lpc::Spec& s) {
+    return guarded(request, [&](lpc::Request& s) {
         if (n > 0 && x == nullptr) throw lpc::usage("regressor '" + name_of(name) + "': null values");
         (dummy ? s.dummies : s.cont).push_back(lpc::Column{name_of(name), std::vector<double>(x, x + n)});
     });
 }
 
-LPCORE_API int lpc_set_int(lpc_spec* spec, const char* name, long long value)
+LPCORE_API int lpc_set_int(lpc_request* request, const char* name, long long value)
 {
-    return guarded(spec, [&](lpc::Spec& s) { lpc::set_int(s, name_of(name), value); });
+    return guarded(request, [&](lpc::Request& s) { lpc::set_int(s, name_of(name), value); });
 }
 
-LPCORE_API int lpc_set_double(lpc_spec* spec, const char* name, double value)
+LPCORE_API int lpc_set_double(lpc_request* request, const char* name, double value)
 {
-    return guarded(spec, [&](lpc::Spec& s) { lpc::set_double(s, name_of(name), value); });
+    return guarded(request, [&](lpc::Request& s) { lpc::set_double(s, name_of(name), value); });
 }
 
-LPCORE_API int lpc_set_doubles(lpc_spec* spec, const char* name, const double* values, size_t count)
+LPCORE_API int lpc_set_doubles(lpc_request* request, const char* name, const double* values, size_t count)
 {
-    return guarded(spec, [&](lpc::Spec& s) { lpc::set_doubles(s, name_of(name), values, count); });
+    return guarded(request, [&](lpc::Request& s) { lpc::set_doubles(s, name_of(name), values, count); });
 }
 
-LPCORE_API int lpc_set_text(lpc_spec* spec, const char* name, const char* value)
+LPCORE_API int lpc_set_text(lpc_request* request, const char* name, const char* value)
 {
-    return guarded(spec, [&](lpc::Spec& s) {
+    return guarded(request, [&](lpc::Request& s) {
         if (value == nullptr) throw lpc::usage(name_of(name) + ": null text");
         lpc::set_text(s, name_of(name), value);
     });
 }
 
-LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, lpc_fit** out)
+LPCORE_API int lpc_run(const lpc_request* request, lpc_progress progress, void* ctx, lpc_fit** out)
 {
     if (out == nullptr) return LPC_EUSAGE;
     *out = new (std::nothrow) lpc_fit;
@@ -115,8 +115,8 @@ LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, l
     int status = LPC_OK;
     std::exception_ptr caught;  // holding the exception allocates nothing
     try {
-        if (spec == nullptr) throw lpc::usage("no spec");
-        lpc::run(spec->s, progress, ctx, fit);
+        if (request == nullptr) throw lpc::usage("no request");
+        lpc::run(request->s, progress, ctx, fit);
     } catch (const lpc::Error& e) {
         status = e.status;
         caught = std::current_exception();

@@ -103,7 +103,7 @@ double cv_score(const Design& d, const std::vector<double>& h, Progress& progres
     return std::isnan(score) ? inf : score;
 }
 
-std::vector<std::vector<double>> candidates(const Spec& s, const Design& d)
+std::vector<std::vector<double>> candidates(const Request& s, const Design& d)
 {
     std::vector<std::vector<double>> hs;
     if (s.cv_grid.given) {
@@ -203,7 +203,7 @@ void minimise(const Design& d, Selection& sel, const std::function<double(const 
 
 }  // namespace
 
-Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress)
+Selection select_bandwidth(const Request& s, const Design& d, Progress& progress)
 {
     Selection sel;
     if (s.bandwidth.given) {
@@ -254,7 +254,7 @@ Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress)
     return sel;
 }
 
-void criterion_curve(const Spec& s, const Design& d, double h, Progress& progress, std::vector<double>& curve_h,
+void criterion_curve(const Request& s, const Design& d, double h, Progress& progress, std::vector<double>& curve_h,
                      std::vector<double>& curve_score)
 {
     if (d.pc != 1) throw input("curve: the criterion curve is drawn for one continuous regressor");

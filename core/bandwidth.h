@@ -43,16 +43,16 @@ double aicc_score(const Design& d, const std::vector<double>& h, Progress& progr
 
 // The candidate grid of cv or cv_grid: K multiples h0·4^(2k/(K-1) - 1) of the
 // rule of thumb h0, k = 0 ... K-1, or the given rows.
-std::vector<std::vector<double>> candidates(const Spec& s, const Design& d);
+std::vector<std::vector<double>> candidates(const Request& s, const Design& d);
 
-// The bandwidth the spec asks for.
-Selection select_bandwidth(const Spec& s, const Design& d, Progress& progress);
+// The bandwidth the request asks for.
+Selection select_bandwidth(const Request& s, const Design& d, Progress& progress);
 
 // The criterion of the selection (AICc after "aicc", least-squares
 // cross-validation otherwise) at 41 bandwidths evenly spaced in log h from a
 // quarter of h to four times h, one continuous regressor; the values go into
 // curve_h and curve_score.
-void criterion_curve(const Spec& s, const Design& d, double h, Progress& progress, std::vector<double>& curve_h,
+void criterion_curve(const Request& s, const Design& d, double h, Progress& progress, std::vector<double>& curve_h,
                      std::vector<double>& curve_score);
 
 }  // namespace lpc

@@ -201,7 +201,7 @@ Design widened(const Design& d, int extra)
     return w;
 }
 
-bool Design::leaves_one_out(const Spec& s) const
+bool Design::leaves_one_out(const Request& s) const
 {
     const std::string m = s.method.given ? *s.method : "";
     return loo || s.cv.given || s.cv_grid.given || m == "cv";
@@ -215,11 +215,11 @@ std::vector<double> Design::h_arg(const std::vector<double>& h) const
     return arg;
 }
 
-Design design(const Spec& given)
+Design design(const Request& given)
 {
     if (given.error.status != LPC_OK) throw given.error;
     // With missing = "drop" the observations with a missing value are left out first.
-    Spec dropped;
+    Request dropped;
     std::vector<long long> left_out;
     if (given.missing.given && *given.missing == "drop" && given.have_y) {
         dropped = given;
@@ -229,7 +229,7 @@ Design design(const Spec& given)
         if (dropped.group_of.given) cols.push_back(&dropped.group_of.value);
         left_out = drop_missing(cols);
     }
-    const Spec& s = left_out.empty() ? given : dropped;
+    const Request& s = left_out.empty() ? given : dropped;
     Design d;
     d.est = find_estimator(s.estimator);
     if (d.est == nullptr)
@@ -397,7 +397,7 @@ Points grid_points(const Design& d, const std::vector<std::vector<double>>& colu
     return at;
 }
 
-Points points(const Spec& s, const Design& d)
+Points points(const Request& s, const Design& d)
 {
     Points at;
     if (s.at.given) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/spec.h"
+#include "core/request.h"
 #include "estimators/frame.h"
 
 namespace lpc {
@@ -45,7 +45,7 @@ struct Design {
     int threads = 1;
 
     // Leave-one-out is part of the fit (loo) or of the bandwidth's selection.
-    bool leaves_one_out(const Spec& s) const;
+    bool leaves_one_out(const Request& s) const;
     std::size_t F() const { return K >= 2 ? static_cast<std::size_t>(K) + 1 : 1; }  // density columns
     // The bandwidth argument of the engine: pc bandwidths, then with dummies
     // -pc in the last entry.
@@ -54,7 +54,7 @@ struct Design {
 
 // Checks the data and the options of `s` against each other and lays them
 // out; throws Error with a sentence that names the option or column at fault.
-Design design(const Spec& s);
+Design design(const Request& s);
 
 // The design widened by `extra` (1 or 2) polynomial orders: its first B
 // columns are those of d.
@@ -72,7 +72,7 @@ struct Points {
 
 // The points the options ask for: the observations, a grid or the given ones,
 // cut to the block from .. to when one is given.
-Points points(const Spec& s, const Design& d);
+Points points(const Request& s, const Design& d);
 // The observations as points.
 Points observation_points(const Design& d);
 // N evenly spaced points over the range of each of the first one or two

@@ -19,17 +19,17 @@ int main(int argc, char** argv)
     while (n < 200 && fscanf(in, "%lf,%lf\n", &times[n], &accel[n]) == 2) ++n;
     fclose(in);
 
-    lpc_spec* spec = lpc_spec_new("dorvane");
-    lpc_set_response(spec, "accel", accel, n);
-    lpc_add_regressor(spec, "times", times, n, 0);
-    lpc_set_text(spec, "bandwidth", "cv");
-    lpc_set_text(spec, "ci", "rbc");
+    lpc_request* request = lpc_request_new("dorvane");
+    lpc_set_response(request, "accel", accel, n);
+    lpc_add_regressor(request, "times", times, n, 0);
+    lpc_set_text(request, "bandwidth", "cv");
+    lpc_set_text(request, "ci", "rbc");
     const double at[] = {10, 20, 30, 40, 50};
-    lpc_set_doubles(spec, "at", at, 5);
+    lpc_set_doubles(request, "at", at, 5);
 
     lpc_fit* fit = NULL;
-    const int status = lpc_run(spec, NULL, NULL, &fit);
-    lpc_spec_free(spec);
+    const int status = lpc_run(request, NULL, NULL, &fit);
+    lpc_request_free(request);
     if (status != LPC_OK) {
         fprintf(stderr, "%s\n", lpc_message(fit));
         lpc_fit_free(fit);

@@ -187,7 +187,7 @@ std::vector<double> residual_variance(const Design& d, const std::vector<double>
                                       const Residuals& res, Progress& progress)
 {
     const std::size_t n = d.n;
-    Spec v;
+    Request v;
     v.estimator = "dorvane";
     v.have_y = true;
     v.y.name = "e2";
@@ -209,7 +209,7 @@ std::vector<double> residual_variance(const Design& d, const std::vector<double>
     return out;
 }
 
-Asked asked(const Spec& s, const Design& d)
+Asked asked(const Request& s, const Design& d)
 {
     Asked q;
     // The level's band of earlier releases, for a local linear fit in one
@@ -255,7 +255,7 @@ double band_critical_value(const std::vector<double>& L, std::size_t m, std::siz
     return T[std::min(k, T.size() - 1)];
 }
 
-void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector<double>& h, const Points& at,
+void intervals(const Request& s, const Asked& q, const Design& d, const std::vector<double>& h, const Points& at,
                const Run& r, const Residuals& res, const std::vector<double>& s2_se, lpc_fit& fit,
                Progress& progress)
 {

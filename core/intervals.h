@@ -44,7 +44,7 @@ std::vector<double> variances(const std::string& kind, const Design& d, const st
 std::vector<double> residual_variance(const Design& d, const std::vector<double>& h, const Points& at,
                                       const Residuals& res, Progress& progress);
 
-// Whether the spec asks for standard errors and intervals, and which.
+// Whether the request asks for standard errors and intervals, and which.
 struct Asked {
     bool any = false;
     std::string kind;      // "pointwise", "rbc" or "uniform"
@@ -53,12 +53,12 @@ struct Asked {
     double conf = 0.95;
     bool aliases = false;  // also ci_lower and ci_upper
 };
-Asked asked(const Spec& s, const Design& d);
+Asked asked(const Request& s, const Design& d);
 
 // Adds to the table se_C, lower_C and upper_C for every output column C and
 // the density, from the fit r at the points `at` (with its standard errors
 // r.se), with bandwidths h; and with "uniform" the band's critical value.
-void intervals(const Spec& s, const Asked& q, const Design& d, const std::vector<double>& h, const Points& at,
+void intervals(const Request& s, const Asked& q, const Design& d, const std::vector<double>& h, const Points& at,
                const Run& r, const Residuals& res, const std::vector<double>& s2_se, lpc_fit& fit,
                Progress& progress);
 

@@ -175,7 +175,7 @@ Plugin plugin_steps(std::vector<double> x, std::vector<double> y, int threads, P
     // θ22 from a local cubic fit with the pilot bandwidth g.
     const double C2 = std::pow(3.0 / (8.0 * std::sqrt(pi)), 1.0 / 7.0);
     P.g = C2 * std::pow(P.sigma2_q * P.range / (std::fabs(P.theta24_q) * N), 1.0 / 7.0);
-    Spec cubic;
+    Request cubic;
     cubic.estimator = "tremsal";
     cubic.y = Column{"y", ys};
     cubic.have_y = true;

@@ -37,9 +37,9 @@ struct lpc_fit {
 
 namespace lpc {
 
-struct Spec;
+struct Request;
 
-// Runs the spec into `fit`; throws Error for a status other than LPC_OK.
-void run(const Spec& s, lpc_progress progress, void* ctx, lpc_fit& fit);
+// Runs the request into `fit`; throws Error for a status other than LPC_OK.
+void run(const Request& s, lpc_progress progress, void* ctx, lpc_fit& fit);
 
 }  // namespace lpc

@@ -108,7 +108,7 @@ std::string lines(const std::vector<std::string>& v)
 
 }  // namespace
 
-void run(const Spec& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
+void run(const Request& s, lpc_progress progress_fn, void* ctx, lpc_fit& fit)
 {
     Progress progress(progress_fn, ctx);
     const Design d = design(s);

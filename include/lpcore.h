@@ -8,10 +8,10 @@
  * points in order, the points that fail, the standard errors and intervals,
  * the names of the output columns and every message a user reads.
  *
- * Usage: describe a fit in an lpc_spec (data, estimator, options), run it,
+ * Usage: describe a fit in an lpc_request (data, estimator, options), run it,
  * read the lpc_fit, free both.
  *
- *     lpc_spec* s = lpc_spec_new("dorvane");
+ *     lpc_request* s = lpc_request_new("dorvane");
  *     lpc_set_response(s, "accel", y, n);
  *     lpc_add_regressor(s, "times", x, n, 0);
  *     lpc_set_text(s, "bandwidth", "cv");
@@ -19,21 +19,21 @@
  *     if (lpc_run(s, NULL, NULL, &f) != LPC_OK) fprintf(stderr, "%s\n", lpc_message(f));
  *     const double* level = lpc_values(f, "level", &m);
  *     lpc_fit_free(f);
- *     lpc_spec_free(s);
+ *     lpc_request_free(s);
  *
  * Conventions:
  *  - Every function returns an int status (LPC_OK = 0) or a pointer that is
  *    NULL when absent; a failing call keeps its message in the object it was
- *    given (lpc_spec_message, lpc_message). There is no global state.
- *  - A spec copies the data and options it is given. A fit is owned by the
+ *    given (lpc_request_message, lpc_message). There is no global state.
+ *  - A request copies the data and options it is given. A fit is owned by the
  *    core and released by lpc_fit_free, with everything it hands out.
  *  - Arrays are column-major: element (i, k) of an array with r rows at
  *    i + k*r. Point and observation numbers are from 0 in this API; texts
  *    that name points take an index base (0 for Python, 1 for R and the
  *    command-line tool).
  *  - Doubles pass bit for bit: no option travels as text.
- *  - One spec and one fit may be used by one thread at a time; different
- *    specs and fits may be used from different threads at once.
+ *  - One request and one fit may be used by one thread at a time; different
+ *    requests and fits may be used from different threads at once.
  */
 #ifndef LPCORE_H
 #define LPCORE_H
@@ -62,7 +62,7 @@ enum {
     LPC_EUSAGE = 5      /* a programming error: a null pointer, an unknown key, a value of the wrong type */
 };
 
-typedef struct lpc_spec lpc_spec;
+typedef struct lpc_request lpc_request;
 typedef struct lpc_fit lpc_fit;
 
 /* The version of the core, "MAJOR.MINOR.PATCH". */
@@ -70,21 +70,21 @@ LPCORE_API const char* lpc_version(void);
 
 /* ---- Describing a fit -------------------------------------------------- */
 
-/* A new spec for estimator "dorvane", "tremsal", "locparg" or "locpa2g"; NULL
- * only when memory is short. An unknown estimator is kept as the spec's error
+/* A new request for estimator "dorvane", "tremsal", "locparg" or "locpa2g"; NULL
+ * only when memory is short. An unknown estimator is kept as the request's error
  * and reported by lpc_run. */
-LPCORE_API lpc_spec* lpc_spec_new(const char* estimator);
-LPCORE_API void lpc_spec_free(lpc_spec* spec);
-/* The message of the spec's first error, "" when there is none. Every setter
+LPCORE_API lpc_request* lpc_request_new(const char* estimator);
+LPCORE_API void lpc_request_free(lpc_request* request);
+/* The message of the request's first error, "" when there is none. Every setter
  * that fails keeps its message here, and lpc_run reports the first one. */
-LPCORE_API const char* lpc_spec_message(const lpc_spec* spec);
+LPCORE_API const char* lpc_request_message(const lpc_request* request);
 
 /* The response: n values named `name` (a label for pictures and messages). */
-LPCORE_API int lpc_set_response(lpc_spec* spec, const char* name, const double* y, size_t n);
+LPCORE_API int lpc_set_response(lpc_request* request, const char* name, const double* y, size_t n);
 /* Appends a regressor of n values: continuous when dummy = 0, a 0/1 dummy
  * otherwise. Continuous regressors keep their order and so do dummies; in the
  * design the continuous ones come first. */
-LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double* x, size_t n, int dummy);
+LPCORE_API int lpc_add_regressor(lpc_request* request, const char* name, const double* x, size_t n, int dummy);
 
 /* Options by name. The names are those of the command-line tool's long
  * options and of the R and Python arguments:
@@ -151,10 +151,10 @@ LPCORE_API int lpc_add_regressor(lpc_spec* spec, const char* name, const double*
  *
  * A setter fails with LPC_EUSAGE for an unknown name or a value of the wrong
  * kind, and with LPC_EINPUT for a value outside what the option takes. */
-LPCORE_API int lpc_set_int(lpc_spec* spec, const char* name, long long value);
-LPCORE_API int lpc_set_double(lpc_spec* spec, const char* name, double value);
-LPCORE_API int lpc_set_doubles(lpc_spec* spec, const char* name, const double* values, size_t count);
-LPCORE_API int lpc_set_text(lpc_spec* spec, const char* name, const char* value);
+LPCORE_API int lpc_set_int(lpc_request* request, const char* name, long long value);
+LPCORE_API int lpc_set_double(lpc_request* request, const char* name, double value);
+LPCORE_API int lpc_set_doubles(lpc_request* request, const char* name, const double* values, size_t count);
+LPCORE_API int lpc_set_text(lpc_request* request, const char* name, const char* value);
 
 /* ---- Running it --------------------------------------------------------- */
 
@@ -163,10 +163,10 @@ LPCORE_API int lpc_set_text(lpc_spec* spec, const char* name, const char* value)
  * finished. A nonzero return cancels the run (LPC_ECANCELLED). */
 typedef int (*lpc_progress)(void* ctx, const char* stage, long long done, long long total);
 
-/* Fits what the spec describes. *out receives a new fit in every case but a
+/* Fits what the request describes. *out receives a new fit in every case but a
  * shortage of memory at the start (then NULL): on success it holds the
  * results, otherwise the status and its message. */
-LPCORE_API int lpc_run(const lpc_spec* spec, lpc_progress progress, void* ctx, lpc_fit** out);
+LPCORE_API int lpc_run(const lpc_request* request, lpc_progress progress, void* ctx, lpc_fit** out);
 
 /* ---- Reading the result ---------------------------------------------------- */
 

@@ -19,7 +19,7 @@ NAME = "lpcore.dll" if sys.platform == "win32" else "liblpcore.so"
 PROGRESS = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_char_p, C.c_longlong, C.c_longlong)
 _P, _D, _S, _I = C.c_void_p, C.POINTER(C.c_double), C.c_char_p, C.c_int
 PROTOTYPES = {
-    "lpc_version": ([], _S), "lpc_spec_new": ([_S], _P), "lpc_spec_free": ([_P], None), "lpc_spec_message": ([_P], _S),
+    "lpc_version": ([], _S), "lpc_request_new": ([_S], _P), "lpc_request_free": ([_P], None), "lpc_request_message": ([_P], _S),
     "lpc_set_response": ([_P, _S, _D, C.c_size_t], _I), "lpc_add_regressor": ([_P, _S, _D, C.c_size_t, _I], _I),
     "lpc_set_int": ([_P, _S, C.c_longlong], _I), "lpc_set_double": ([_P, _S, C.c_double], _I),
     "lpc_set_doubles": ([_P, _S, _D, C.c_size_t], _I), "lpc_set_text": ([_P, _S, _S], _I),
@@ -54,40 +54,40 @@ def _doubles(v: Any):
     return v.ctypes.data_as(_D), v.size
 
 
-def _set(lib: C.CDLL, spec: int, name: str, v: Any) -> None:
+def _set(lib: C.CDLL, request: int, name: str, v: Any) -> None:
     """One option, passed with its type: ints, doubles bit for bit, texts."""
     key = name.encode()
     if isinstance(v, str):
-        lib.lpc_set_text(spec, key, v.encode())
+        lib.lpc_set_text(request, key, v.encode())
     elif isinstance(v, (bool, int, np.integer)):
-        lib.lpc_set_int(spec, key, int(v))
+        lib.lpc_set_int(request, key, int(v))
     elif isinstance(v, (float, np.floating)):
-        lib.lpc_set_double(spec, key, float(v))
+        lib.lpc_set_double(request, key, float(v))
     else:
-        lib.lpc_set_doubles(spec, key, *_doubles(v))
+        lib.lpc_set_doubles(request, key, *_doubles(v))
 
 
 def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options: Dict[str, Any]) -> Dict[str, Any]:
     """Runs the core on `columns` (the response, then the regressors with their dummy flag) and
     `options`: the table and the named values, point lists and texts (from 0), or ValueError with the core's message."""
     lib = library()
-    spec, fit = lib.lpc_spec_new(estimator.encode()), C.c_void_p()
-    if not spec:
+    request, fit = lib.lpc_request_new(estimator.encode()), C.c_void_p()
+    if not request:
         raise MemoryError("lpfit: out of memory")
     try:
-        lib.lpc_set_response(spec, columns[0][0].encode(), *_doubles(columns[0][1]))
+        lib.lpc_set_response(request, columns[0][0].encode(), *_doubles(columns[0][1]))
         for name, x, dummy in columns[1:]:
-            lib.lpc_add_regressor(spec, name.encode(), *_doubles(x), int(dummy))
-        _set(lib, spec, "base", 0)  # observations number from 0 in messages
+            lib.lpc_add_regressor(request, name.encode(), *_doubles(x), int(dummy))
+        _set(lib, request, "base", 0)  # observations number from 0 in messages
         for name, v in options.items():
-            _set(lib, spec, name, v)
+            _set(lib, request, name, v)
         # Ctrl-C cancels the run: Python calls this handler as the progress function is entered.
         flag, main = [False], threading.current_thread() is threading.main_thread()
         old = signal.getsignal(signal.SIGINT) if main else None
         if old is signal.default_int_handler:
             signal.signal(signal.SIGINT, lambda *_: flag.__setitem__(0, True))
         try:
-            status = lib.lpc_run(spec, PROGRESS(lambda *_: int(flag[0])), None, C.byref(fit))
+            status = lib.lpc_run(request, PROGRESS(lambda *_: int(flag[0])), None, C.byref(fit))
         finally:
             if old is signal.default_int_handler:
                 signal.signal(signal.SIGINT, old)
@@ -99,7 +99,7 @@ def run(estimator: str, columns: Sequence[Tuple[str, np.ndarray, int]], options:
         return _read(lib, fit)
     finally:
         lib.lpc_fit_free(fit)
-        lib.lpc_spec_free(spec)
+        lib.lpc_request_free(request)
 
 
 def _read(lib: C.CDLL, fit: C.c_void_p) -> Dict[str, Any]:

@@ -74,7 +74,7 @@ def core(estimator, y, regressors, ints=(), doubles=(), texts=()):
     regressors as (name, values, dummy), options as (name, value) pairs."""
     lib = ctypes.CDLL(str(BUILD / "liblpcore.so"))
     P, D = ctypes.c_void_p, ctypes.POINTER(ctypes.c_double)
-    lib.lpc_spec_new.restype = P
+    lib.lpc_request_new.restype = P
     lib.lpc_column_name.restype = lib.lpc_message.restype = lib.lpc_text.restype = ctypes.c_char_p
     lib.lpc_values.restype = D
     keep = []
@@ -84,7 +84,7 @@ def core(estimator, y, regressors, ints=(), doubles=(), texts=()):
         keep.append(a)
         return a.ctypes.data_as(D), ctypes.c_size_t(a.size)
 
-    s = P(lib.lpc_spec_new(estimator.encode()))
+    s = P(lib.lpc_request_new(estimator.encode()))
     lib.lpc_set_response(s, b"y", *arr(y))
     for name, x, dummy in regressors:
         lib.lpc_add_regressor(s, name.encode(), *arr(x), ctypes.c_int(dummy))
@@ -108,4 +108,4 @@ def core(estimator, y, regressors, ints=(), doubles=(), texts=()):
         return table, lib.lpc_text(f, b"warnings", 0).decode()
     finally:
         lib.lpc_fit_free(f)
-        lib.lpc_spec_free(s)
+        lib.lpc_request_free(s)

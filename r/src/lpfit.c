@@ -1,7 +1,7 @@
 /* The R side of the fitting core: one .Call routine that describes a fit
  * from R vectors, runs it and hands back everything the fit holds.
  *
- * The spec and the fit are held by external pointers from the moment they
+ * The request and the fit are held by external pointers from the moment they
  * exist, so that an R error (a longjmp through this code) leaves them to the
  * garbage collector instead of leaking them. */
 #include <R.h>
@@ -12,9 +12,9 @@
 
 #include "lpcore.h"
 
-static void free_spec(SEXP p)
+static void free_request(SEXP p)
 {
-    lpc_spec_free((lpc_spec*) R_ExternalPtrAddr(p));
+    lpc_request_free((lpc_request*) R_ExternalPtrAddr(p));
     R_ClearExternalPtr(p);
 }
 
@@ -39,20 +39,20 @@ static const char* name_at(SEXP names, R_xlen_t k)
 }
 
 /* Columns of a named list of doubles, continuous (dummy = 0) or dummies. */
-static void add_columns(lpc_spec* spec, SEXP cols, int dummy)
+static void add_columns(lpc_request* request, SEXP cols, int dummy)
 {
     SEXP names = getAttrib(cols, R_NamesSymbol);
     for (R_xlen_t k = 0; k < XLENGTH(cols); ++k) {
         SEXP v = VECTOR_ELT(cols, k);
         if (TYPEOF(v) != REALSXP) error("regressor '%s' must be a double vector", name_at(names, k));
-        lpc_add_regressor(spec, name_at(names, k), REAL(v), (size_t) XLENGTH(v), dummy);
+        lpc_add_regressor(request, name_at(names, k), REAL(v), (size_t) XLENGTH(v), dummy);
     }
 }
 
 /* Options by their R type: a text, TRUE/FALSE or an integer goes as an
  * integer, a double as one number, a matrix or several doubles as a list. A
- * setter's error stays in the spec, and lpc_run reports the first one. */
-static void set_options(lpc_spec* spec, SEXP opts)
+ * setter's error stays in the request, and lpc_run reports the first one. */
+static void set_options(lpc_request* request, SEXP opts)
 {
     SEXP names = getAttrib(opts, R_NamesSymbol);
     for (R_xlen_t k = 0; k < XLENGTH(opts); ++k) {
@@ -61,15 +61,15 @@ static void set_options(lpc_spec* spec, SEXP opts)
         int one = XLENGTH(v) == 1;
         if (v == R_NilValue) continue;
         if (TYPEOF(v) == REALSXP && (!one || getAttrib(v, R_DimSymbol) != R_NilValue)) {
-            lpc_set_doubles(spec, name, REAL(v), (size_t) XLENGTH(v));
+            lpc_set_doubles(request, name, REAL(v), (size_t) XLENGTH(v));
         } else if (TYPEOF(v) == REALSXP) {
-            lpc_set_double(spec, name, REAL(v)[0]);
+            lpc_set_double(request, name, REAL(v)[0]);
         } else if (one && TYPEOF(v) == STRSXP && STRING_ELT(v, 0) != NA_STRING) {
-            lpc_set_text(spec, name, translateCharUTF8(STRING_ELT(v, 0)));
+            lpc_set_text(request, name, translateCharUTF8(STRING_ELT(v, 0)));
         } else if (one && TYPEOF(v) == LGLSXP && LOGICAL(v)[0] != NA_LOGICAL) {
-            lpc_set_int(spec, name, LOGICAL(v)[0]);
+            lpc_set_int(request, name, LOGICAL(v)[0]);
         } else if (one && TYPEOF(v) == INTSXP && INTEGER(v)[0] != NA_INTEGER && !isFactor(v)) {
-            lpc_set_int(spec, name, INTEGER(v)[0]);
+            lpc_set_int(request, name, INTEGER(v)[0]);
         } else {
             error("%s must be one number, one text or TRUE/FALSE", name);
         }
@@ -191,21 +191,21 @@ static SEXP fit(SEXP estimator, SEXP yname, SEXP y, SEXP x, SEXP dummies, SEXP o
     if (!isString(estimator) || LENGTH(estimator) != 1 || !isString(yname) || LENGTH(yname) != 1 ||
         TYPEOF(y) != REALSXP || TYPEOF(x) != VECSXP || TYPEOF(dummies) != VECSXP || TYPEOF(opts) != VECSXP)
         error("fit: arguments of the wrong type");
-    SEXP spec_holder = PROTECT(holder(free_spec));
-    lpc_spec* spec = lpc_spec_new(CHAR(STRING_ELT(estimator, 0)));
-    if (spec == NULL) error("out of memory");
-    R_SetExternalPtrAddr(spec_holder, spec);
-    lpc_set_response(spec, translateCharUTF8(STRING_ELT(yname, 0)), REAL(y), (size_t) XLENGTH(y));
-    add_columns(spec, x, 0);
-    add_columns(spec, dummies, 1);
-    set_options(spec, opts);
+    SEXP request_holder = PROTECT(holder(free_request));
+    lpc_request* request = lpc_request_new(CHAR(STRING_ELT(estimator, 0)));
+    if (request == NULL) error("out of memory");
+    R_SetExternalPtrAddr(request_holder, request);
+    lpc_set_response(request, translateCharUTF8(STRING_ELT(yname, 0)), REAL(y), (size_t) XLENGTH(y));
+    add_columns(request, x, 0);
+    add_columns(request, dummies, 1);
+    set_options(request, opts);
 
     SEXP fit_holder = PROTECT(holder(free_fit));
     lpc_fit* f = NULL;
-    lpc_run(spec, progress, NULL, &f);
+    lpc_run(request, progress, NULL, &f);
     if (f == NULL) error("out of memory");
     R_SetExternalPtrAddr(fit_holder, f);
-    free_spec(spec_holder);
+    free_request(request_holder);
     SEXP r = result(f);
     free_fit(fit_holder);
     UNPROTECT(2);

@@ -130,7 +130,7 @@ TEST(Table, EqualsTheCoreAndADirectExportCallBitForBit)
     EXPECT_EQ(r.err, "");
     const Parsed t = parse_table(r.out);
 
-    Spec core("dorvane");
+    Request core("dorvane");
     core.y(pr.y, "accel").x("times", pr.x).set("vol", 1LL).set("groups", 3LL).set("phase", 2LL).set("bandwidth", 2.5).set("at", pr.t);
     expect_table(t, Fit(core));
 
@@ -169,7 +169,7 @@ TEST(Table, TwoRegressorsAndADummyInEveryEstimatorOfTremsal)
             run_lpfit(c.est + " " + data + " --y y --x x1,x2 --dummies D --bandwidth 0.3,0.4 --vol --at " + at + c.args, s);
         ASSERT_EQ(r.status, 0) << r.err;
         const Parsed table = parse_table(r.out);
-        Spec core(c.est.c_str());
+        Request core(c.est.c_str());
         core.y(syn.y).x("x1", syn.x1).x("x2", syn.x2).x("D", syn.D, true).set("vol", 1LL);
         core.set("bandwidth", std::vector<double>{0.3, 0.4}).set("at", t);
         if (c.lam > 0) core.set("lam", static_cast<long long>(c.lam));
@@ -202,7 +202,7 @@ TEST(Table, NrBelowNAndAGridAsTheCoreAndTheExportGiveThem)
     const Result r = run_lpfit("dorvane " + kData + "/mcycle.csv --y accel --x times --nr 60 --bandwidth 3 --grid 9 --deg 2", s);
     ASSERT_EQ(r.status, 0) << r.err;
     const Parsed t = parse_table(r.out);
-    Spec core("dorvane");
+    Request core("dorvane");
     core.y(pr.y, "accel").x("times", pr.x).set("nr", 60LL).set("bandwidth", 3.0).set("grid", 9LL).set("deg", 2LL);
     expect_table(t, Fit(core));
     // The grid runs from the least to the greatest observation.
@@ -222,7 +222,7 @@ TEST(Table, NrBelowNAndAGridAsTheCoreAndTheExportGiveThem)
     const Synthetic syn;
     const Result two = run_lpfit("dorvane " + syn.file(s) + " --y y --x x1,x2 --dummies D --grid 4 --bandwidth 0.3", s);
     ASSERT_EQ(two.status, 0) << two.err;
-    Spec core2("dorvane");
+    Request core2("dorvane");
     core2.y(syn.y).x("x1", syn.x1).x("x2", syn.x2).x("D", syn.D, true).set("grid", 4LL).set("bandwidth", 0.3);
     const Parsed t2 = parse_table(two.out);
     expect_table(t2, Fit(core2));
@@ -299,7 +299,7 @@ TEST(FailedPoint, ASingularPointWhereEveryWeightIsZero)
     const Parsed t = parse_table(r.out);
     std::vector<double> x, y;
     for (int i = 0; i < 10; ++i) x.push_back(i), y.push_back(i * i);
-    Spec core("dorvane");
+    Request core("dorvane");
     core.y(y).x("x", x).set("bandwidth", 0.05).set("vol", 1LL).set("at", std::vector<double>{0.5, -40, 4.5});
     expect_table(t, Fit(core));
     for (const char* c : {"level", "d1_x", "var", "var_d1_x"}) EXPECT_TRUE(std::isnan(column(t, c)[1])) << c;
@@ -327,7 +327,7 @@ TEST(LeaveOneOut, GoesOnPastAFailedPoint)
     const Result r = run_lpfit("dorvane " + s.file("d.csv", csv_of("x,y", {x, y})) + " --y y --x x --bandwidth 0.2 --loo", s);
     EXPECT_EQ(r.status, 2) << r.err;
     const Parsed t = parse_table(r.out);
-    Spec core("dorvane");
+    Request core("dorvane");
     core.y(y).x("x", x).set("bandwidth", 0.2).set("loo", 1LL);
     expect_table(t, Fit(core));
     const std::vector<double> level = column(t, "level");
@@ -380,7 +380,7 @@ TEST(CrossValidation, ChoosesTheLeastLeaveOneOutScoreAndWritesTheScores)
 
     // The table is the fit at the least score's bandwidth, as the core gives it.
     const std::size_t best = static_cast<std::size_t>(std::min_element(score.begin(), score.end()) - score.begin());
-    Spec core("dorvane");
+    Request core("dorvane");
     core.y(all.y, "accel").x("times", all.x).set("bandwidth", hs[best]).set("grid", 5LL);
     expect_table(parse_table(r.out), Fit(core));
     // -v prints the table of the bandwidths tried, the choice marked.
@@ -394,7 +394,7 @@ TEST(CrossValidation, ChoosesTheLeastLeaveOneOutScoreAndWritesTheScores)
     const std::string grid = s.file("grid.csv", "x2,x1\n0.3,0.2\n0.5,0.4\n");
     const Result g = run_lpfit("dorvane " + syn.file(s) + " --y y --x x1,x2 --cv-grid " + grid + " --scores g.csv --grid 3", s);
     ASSERT_EQ(g.status, 0) << g.err;
-    Spec cv("dorvane");
+    Request cv("dorvane");
     cv.y(syn.y).x("x1", syn.x1).x("x2", syn.x2).set("cv_grid", std::vector<double>{0.2, 0.4, 0.3, 0.5}).set("grid", 3LL);
     const Fit f(cv);
     expect_table(parse_table(g.out), f);
@@ -420,7 +420,7 @@ TEST(Returns, AreTheDifferenceOfTheLogarithmsOfThePrices)
     expect_bits(lag1, x1, "lag1");
     expect_bits(lag2, x2, "lag2");
     // The same fit as the core's on those returns.
-    Spec core("dorvane");
+    Request core("dorvane");
     core.y(y).x("lag1", x1).x("lag2", x2).set("bandwidth", 0.01);
     expect_table(t, Fit(core));
     // Not the logarithm of the ratio, which differs in the last bit for most days.

@@ -1,4 +1,4 @@
-// A small owner of the core's spec and fit for the tests, and problems to fit.
+// A small owner of the core's request and fit for the tests, and problems to fit.
 #pragma once
 
 #include <cmath>
@@ -12,39 +12,39 @@
 #include "lpcore.h"
 #include "support.h"
 
-struct Spec {
-    lpc_spec* s;
-    explicit Spec(const char* estimator) : s(lpc_spec_new(estimator)) {}
-    ~Spec() { lpc_spec_free(s); }
-    Spec(const Spec&) = delete;
-    Spec& operator=(const Spec&) = delete;
+struct Request {
+    lpc_request* s;
+    explicit Request(const char* estimator) : s(lpc_request_new(estimator)) {}
+    ~Request() { lpc_request_free(s); }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
 
-    Spec& y(const std::vector<double>& v, const char* name = "y")
+    Request& y(const std::vector<double>& v, const char* name = "y")
     {
         lpc_set_response(s, name, v.data(), v.size());
         return *this;
     }
-    Spec& x(const char* name, const std::vector<double>& v, bool dummy = false)
+    Request& x(const char* name, const std::vector<double>& v, bool dummy = false)
     {
         lpc_add_regressor(s, name, v.data(), v.size(), dummy ? 1 : 0);
         return *this;
     }
-    Spec& set(const char* name, long long v)
+    Request& set(const char* name, long long v)
     {
         lpc_set_int(s, name, v);
         return *this;
     }
-    Spec& set(const char* name, double v)
+    Request& set(const char* name, double v)
     {
         lpc_set_double(s, name, v);
         return *this;
     }
-    Spec& set(const char* name, const std::vector<double>& v)
+    Request& set(const char* name, const std::vector<double>& v)
     {
         lpc_set_doubles(s, name, v.data(), v.size());
         return *this;
     }
-    Spec& set(const char* name, const char* v)
+    Request& set(const char* name, const char* v)
     {
         lpc_set_text(s, name, v);
         return *this;
@@ -54,9 +54,9 @@ struct Spec {
 struct Fit {
     lpc_fit* f = nullptr;
     int status = -1;
-    explicit Fit(const Spec& spec, lpc_progress progress = nullptr, void* ctx = nullptr)
+    explicit Fit(const Request& request, lpc_progress progress = nullptr, void* ctx = nullptr)
     {
-        status = lpc_run(spec.s, progress, ctx, &f);
+        status = lpc_run(request.s, progress, ctx, &f);
     }
     ~Fit() { lpc_fit_free(f); }
     Fit(const Fit&) = delete;

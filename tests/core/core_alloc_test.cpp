@@ -48,17 +48,17 @@ TEST(CoreMemory, EveryFailedAllocationOfARunIsReportedAndReleased)
     const Data d(60);
     const struct {
         const char* what;
-        void (*set)(Spec&);
+        void (*set)(Request&);
     } runs[] = {
-        {"a grid of candidates and intervals", [](Spec& s) { s.set("cv", 3LL).set("ci", "rbc").set("grid", 5LL); }},
+        {"a grid of candidates and intervals", [](Request& s) { s.set("cv", 3LL).set("ci", "rbc").set("grid", 5LL); }},
         {"minimised cross-validation and a band",
-         [](Spec& s) { s.set("bandwidth", "cv").set("ci", "uniform").set("grid", 4LL); }},
+         [](Request& s) { s.set("bandwidth", "cv").set("ci", "uniform").set("grid", 4LL); }},
         {"dropped values, fitted values, leave-one-out",
-         [](Spec& s) { s.set("missing", "drop").set("fitted", 1LL).set("loo", 1LL).set("bandwidth", 0.3); }},
+         [](Request& s) { s.set("missing", "drop").set("fitted", 1LL).set("loo", 1LL).set("bandwidth", 0.3); }},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.what);
-        Spec s("dorvane");
+        Request s("dorvane");
         s.y(d.y).x("x1", d.x1).x("d", d.d, true).set("threads", 1LL);
         r.set(s);
         // The allocations of one undisturbed run.

@@ -53,7 +53,7 @@ TEST(CoreTable, EqualsADirectCallOfTheExportBitForBit)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.estimator) + " pc " + std::to_string(c.pc) + " q " + std::to_string(c.q));
         const std::vector<double> h = {0.3, 0.4};
-        Spec s(c.estimator);
+        Request s(c.estimator);
         s.y(d.y).x("x1", d.x1);
         if (c.pc > 1) s.x("x2", d.x2);
         if (c.q > 0) s.x("d", d.d, true);
@@ -94,7 +94,7 @@ TEST(CoreTable, EqualsADirectCallOfTheExportBitForBit)
 TEST(CoreTable, NamesTheColumnsAfterTheData)
 {
     const Data d(60);
-    Spec s("locparg");
+    Request s("locparg");
     s.y(d.y).x("a", d.x1).x("b", d.x2).x("d", d.d, true).set("lam", "b").set("vol", 1LL).set("bandwidth", 0.5);
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -112,7 +112,7 @@ TEST(CoreThreads, OneTwoAndSevenThreadsGiveTheSameBits)
     for (const char* what : {"fit", "loo", "cv"}) {
         SCOPED_TRACE(what);
         auto make = [&](long long threads) {
-            auto s = std::make_unique<Spec>("dorvane");
+            auto s = std::make_unique<Request>("dorvane");
             s->y(d.y).x("x1", d.x1).x("d", d.d, true).set("vol", 1LL).set("threads", threads).set("groups", 3LL);
             if (std::string(what) == "loo") s->set("loo", 1LL).set("bandwidth", 0.1);
             if (std::string(what) == "cv") s->set("cv", 5LL).set("grid", 40LL);
@@ -131,7 +131,7 @@ TEST(CoreBlocks, BlocksOfPointsMakeTheWholeFit)
 {
     const Data d(120);
     auto make = [&](long long from, long long to) {
-        auto s = std::make_unique<Spec>("tremsal");
+        auto s = std::make_unique<Request>("tremsal");
         s->y(d.y).x("x1", d.x1).set("deg", 2LL).set("loo", 1LL).set("bandwidth", 0.2);
         if (from >= 0) s->set("from", from).set("to", to);
         return s;
@@ -155,7 +155,7 @@ TEST(CoreFailedPoints, ANaNRowListedAndWarnedAndTheFitGoesOn)
 {
     std::vector<double> x, y;
     for (int i = 0; i < 10; ++i) x.push_back(i), y.push_back(i * i);
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(y).x("x", x).set("bandwidth", 0.05).set("at", std::vector<double>{0.5, -40.0, 4.5}).set("vol", 1LL);
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -180,36 +180,36 @@ TEST(CoreStatus, EachKindOfTroubleHasItsStatusAndASentence)
         std::string message;
     };
     auto run = [&](auto tweak) {
-        Spec s("dorvane");
+        Request s("dorvane");
         s.y(d.y).x("x1", d.x1);
         tweak(s);
         const Fit f(s);
         return std::make_pair(f.status, f.message());
     };
-    EXPECT_EQ(run([](Spec& s) { s.set("deg", 3LL); }),
+    EXPECT_EQ(run([](Request& s) { s.set("deg", 3LL); }),
               std::make_pair(static_cast<int>(LPC_EINPUT), std::string("deg 3: dorvane fits degree 1 or 2")));
-    EXPECT_EQ(run([](Spec& s) { s.set("phase", 2LL); }),
+    EXPECT_EQ(run([](Request& s) { s.set("phase", 2LL); }),
               std::make_pair(static_cast<int>(LPC_EINPUT), std::string("phase goes with groups")));
-    EXPECT_EQ(run([](Spec& s) { s.set("colour", 2LL); }),
+    EXPECT_EQ(run([](Request& s) { s.set("colour", 2LL); }),
               std::make_pair(static_cast<int>(LPC_EUSAGE), std::string("no integer option is named 'colour'")));
-    EXPECT_EQ(run([&](Spec& s) { s.x("level", d.x2); }).second,
+    EXPECT_EQ(run([&](Request& s) { s.x("level", d.x2); }).second,
               "the output column 'level' would have the name of a regressor; rename the regressor");
-    EXPECT_EQ(run([&](Spec& s) { s.x("c", std::vector<double>(40, 2.0)); }).second,
+    EXPECT_EQ(run([&](Request& s) { s.x("c", std::vector<double>(40, 2.0)); }).second,
               "continuous regressor 'c' takes one value only");
-    EXPECT_EQ(run([&](Spec& s) { s.x("e", std::vector<double>(40, 1.0), true); }).second,
+    EXPECT_EQ(run([&](Request& s) { s.x("e", std::vector<double>(40, 1.0), true); }).second,
               "dummy 'e' is 1 for every observation, so its effect cannot be told from the level");
-    EXPECT_EQ(run([](Spec& s) { s.set("bandwidth", "wide"); }).second,
+    EXPECT_EQ(run([](Request& s) { s.set("bandwidth", "wide"); }).second,
               "bandwidth 'wide' is none of 'rot', 'cv', 'aicc', 'plugin'");
-    EXPECT_EQ(run([](Spec& s) { s.set("cv_grid", std::vector<double>{1e-9, 2e-9}); }),
+    EXPECT_EQ(run([](Request& s) { s.set("cv_grid", std::vector<double>{1e-9, 2e-9}); }),
               std::make_pair(static_cast<int>(LPC_EFAILED),
                              std::string("every candidate bandwidth fails the leave-one-out fit at some observation; "
                                          "try larger ones")));
     std::vector<double> gap = d.y;
     gap[3] = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(run([&](Spec& s) { s.y(gap, "v"); }).second,
+    EXPECT_EQ(run([&](Request& s) { s.y(gap, "v"); }).second,
               "response 'v' has 1 missing or infinite value, the first at observation 4; to leave such observations "
               "out, set missing to drop");
-    Spec unknown("loess");
+    Request unknown("loess");
     EXPECT_EQ(Fit(unknown).message(), "unknown estimator 'loess': use dorvane, tremsal, locparg or locpa2g");
     lpc_fit* f = nullptr;
     EXPECT_EQ(lpc_run(nullptr, nullptr, nullptr, &f), LPC_EUSAGE);
@@ -223,7 +223,7 @@ TEST(CoreMissing, DroppedObservationsAreListedAndLeaveTheFitOfTheRest)
     std::vector<double> y = d.y, x = d.x1;
     y[5] = std::numeric_limits<double>::quiet_NaN();
     x[9] = std::numeric_limits<double>::infinity();
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(y).x("x1", x).set("missing", "drop").set("bandwidth", 0.2).set("fitted", 1LL);
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -233,7 +233,7 @@ TEST(CoreMissing, DroppedObservationsAreListedAndLeaveTheFitOfTheRest)
     std::vector<double> ky, kx;
     for (int i = 0; i < 60; ++i)
         if (i != 5 && i != 9) ky.push_back(y[i]), kx.push_back(x[i]);
-    Spec kept("dorvane");
+    Request kept("dorvane");
     kept.y(ky).x("x1", kx).set("bandwidth", 0.2).set("fitted", 1LL);
     const Fit g(kept);
     EXPECT_TRUE(same_table(f, g));
@@ -255,7 +255,7 @@ TEST(CoreProgress, RunsOnTheCallingThreadAndCancels)
         if (std::this_thread::get_id() != caller) ++seen->elsewhere;
         return ++seen->calls >= seen->stop_after ? 1 : 0;
     };
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(d.y).x("x1", d.x1).set("threads", 2LL);
     Seen all;
     const Fit whole(s, progress, &all);
@@ -269,10 +269,10 @@ TEST(CoreProgress, RunsOnTheCallingThreadAndCancels)
     EXPECT_EQ(lpc_rows(cancelled.f), 0u);
 }
 
-TEST(CoreOwnership, AFitOutlivesItsSpecAndKeepsItsTexts)
+TEST(CoreOwnership, AFitOutlivesItsRequestAndKeepsItsTexts)
 {
     const Data d(50);
-    auto* s = new Spec("dorvane");
+    auto* s = new Request("dorvane");
     s->y(d.y).x("x1", d.x1).set("cv", 4LL);
     auto* f = new Fit(*s);
     delete s;
@@ -285,22 +285,22 @@ TEST(CoreOwnership, AFitOutlivesItsSpecAndKeepsItsTexts)
     EXPECT_EQ(f->values("selection_score").size(), 4u);
     delete f;
     lpc_fit_free(nullptr);
-    lpc_spec_free(nullptr);
+    lpc_request_free(nullptr);
 }
 
 TEST(CoreScores, ScoresComputedApartChooseAsTheWholeSelection)
 {
     const Data d(80);
     const std::vector<double> grid = {0.05, 0.1, 0.2, 0.4};
-    Spec whole("dorvane");
+    Request whole("dorvane");
     whole.y(d.y).x("x1", d.x1).set("cv_grid", grid);
     const Fit fw(whole);
-    Spec score("dorvane");
+    Request score("dorvane");
     score.y(d.y).x("x1", d.x1).set("cv_grid", grid).set("task", "score");
     const Fit fs(score);
     ASSERT_EQ(fs.status, LPC_OK) << fs.message();
     EXPECT_EQ(fs.values("score"), fw.values("selection_score"));
-    Spec chosen("dorvane");
+    Request chosen("dorvane");
     chosen.y(d.y).x("x1", d.x1).set("cv_grid", grid).set("cv_scores", fs.values("score"));
     const Fit fc(chosen);
     EXPECT_EQ(fc.values("bandwidth"), fw.values("bandwidth"));
@@ -313,7 +313,7 @@ TEST(CoreGroups, GivenGroupsOfTheCyclicPatternGiveTheCyclicCells)
     std::vector<double> labels;
     for (int i = 0; i < 90; ++i) labels.push_back(static_cast<double>((i + 2 - 1) % 5 + 1));
     auto make = [&](bool given) {
-        auto s = std::make_unique<Spec>("dorvane");
+        auto s = std::make_unique<Request>("dorvane");
         s->y(d.y).x("x1", d.x1).set("bandwidth", 0.2).set("groups", 5LL).set("grid", 9LL);
         if (given) s->set("group_of", labels);
         else s->set("phase", 2LL);
@@ -327,7 +327,7 @@ TEST(CoreGroups, GivenGroupsOfTheCyclicPatternGiveTheCyclicCells)
         for (std::size_t j = 0; j < a.size(); ++j) EXPECT_TRUE(same_bits(a[j], b[j])) << c << " " << j;
     }
     labels[7] = 6;
-    Spec wrong("dorvane");
+    Request wrong("dorvane");
     wrong.y(d.y).x("x1", d.x1).set("groups", 5LL).set("group_of", labels);
     EXPECT_EQ(Fit(wrong).message(), "group_of: observation 8 is in group 6, beyond the 5 groups");
 }
@@ -336,7 +336,7 @@ TEST(CoreApi, ValuesBeforeColumnsCandidatesBaseAndLabels)
 {
     const Data d(50);
     // A regressor named like a value: the value by name, the column by index.
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(d.y).x("bandwidth", d.x1).set("bandwidth", 0.3).set("method", "cross-validated");
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -349,7 +349,7 @@ TEST(CoreApi, ValuesBeforeColumnsCandidatesBaseAndLabels)
     EXPECT_NE(std::find(values.begin(), values.end(), "bandwidth"), values.end());
     EXPECT_EQ(lpc_name(f.f, "colours", 0), nullptr);
 
-    Spec c("dorvane");
+    Request c("dorvane");
     c.y(d.y).x("x1", d.x1).set("cv", 6LL).set("task", "candidates");
     const Fit fc(c);
     ASSERT_EQ(fc.status, LPC_OK) << fc.message();
@@ -358,7 +358,7 @@ TEST(CoreApi, ValuesBeforeColumnsCandidatesBaseAndLabels)
 
     std::vector<double> gap = d.y;
     gap[4] = std::numeric_limits<double>::quiet_NaN();
-    Spec zero("dorvane");
+    Request zero("dorvane");
     zero.y(gap).x("x1", d.x1).set("base", 0LL);
     EXPECT_NE(Fit(zero).message().find("the first at observation 4;"), std::string::npos);
 }

@@ -152,7 +152,7 @@ TEST(StandardErrors, AgreeWithTheDenseLinearWeightsOfEveryColumn)
         P.nr = n / k.nr_divisor;
         const std::vector<double> at = k.pc == 1 ? std::vector<double>{0.1, 0.5, 0.93}
                                                  : std::vector<double>{0.1, 0.5, 0.93, 0.3, 0.6, 0.2};
-        Spec s(k.estimator);
+        Request s(k.estimator);
         s.y(P.y).x("a", P.x[0]);
         if (k.pc > 1) s.x("b", P.x[1]);
         if (k.q) s.x("d", P.d[0], true);
@@ -216,7 +216,7 @@ TEST(StandardErrors, AtRefittedPointsAgreeWithTheDenseWeightsOrAreNaN)
     P.h = {0.1};
     P.nr = 200;
     const std::vector<double> at = {0.5, 2.2, 3.0, 3.6, 4.0, 4.4, 4.8};
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(P.y).x("a", P.x[0]).set("bandwidth", P.h).set("at", at).set("se", "residual");
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -248,7 +248,7 @@ TEST(StandardErrors, AtRefittedPointsAgreeWithTheDenseWeightsOrAreNaN)
 TEST(StandardErrors, TheDensitysIsItsAsymptoticFormula)
 {
     const Data d(200);
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(d.y).x("x1", d.x1).x("x2", d.x2).set("bandwidth", std::vector<double>{0.2, 0.3}).set("ci", "pointwise");
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -283,7 +283,7 @@ Coverage simulate(const char* bandwidth, const char* ci, int reps, unsigned seed
             x[i] = unit(gen);
             y[i] = std::sin(pi * x[i]) + 0.5 * x[i] + (0.2 + 0.3 * x[i]) * noise(gen);
         }
-        Spec s("dorvane");
+        Request s("dorvane");
         s.y(y).x("x", x).set("at", t).set("ci", ci).set("threads", 2LL);
         if (std::string(bandwidth) != "rot") s.set("bandwidth", bandwidth);
         const Fit f(s);
@@ -371,7 +371,7 @@ TEST(Band, ItsDrawsAreTheSameForAnyThreadCountAndFollowTheSeed)
 {
     const Data d(300);
     auto critical = [&](long long threads, long long seed) {
-        Spec s("dorvane");
+        Request s("dorvane");
         s.y(d.y).x("x1", d.x1).set("grid", 30LL).set("ci", "uniform").set("threads", threads).set("seed", seed);
         const Fit f(s);
         EXPECT_EQ(f.status, LPC_OK) << f.message();
@@ -396,7 +396,7 @@ TEST(ResidualVariance, IsNeverNegativeAndFollowsTheTrueVariance)
         x.push_back(unit(gen));
         y.push_back(std::sin(3 * x.back()) + (0.2 + 0.3 * x.back()) * noise(gen));
     }
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(y).x("x", x).set("vol", 1LL).set("var_residual", 1LL).set("grid", 21LL).set("bandwidth", 0.08);
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();

@@ -92,7 +92,7 @@ TEST(Minimisers, TheSimplexFindsAValleysMinimumInTwoDimensions)
 std::vector<double> scores(const std::vector<double>& y, const std::map<std::string, std::vector<double>>& xs,
                            const std::vector<double>& grid, const char* method = "cv")
 {
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(y);
     for (const auto& [name, x] : xs) s.x(name.c_str(), x);
     s.set("bandwidth", method).set("cv_grid", grid).set("task", "score");
@@ -104,7 +104,7 @@ std::vector<double> scores(const std::vector<double>& y, const std::map<std::str
 TEST(CrossValidation, ItsMinimumIsThatOfAFineSearchOfItsScores)
 {
     auto mc = read_csv(data("../../../data/mcycle.csv"));
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(mc["accel"]).x("times", mc["times"]).set("bandwidth", "cv").set("at", std::vector<double>{10.0});
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -123,7 +123,7 @@ TEST(CrossValidation, ItsMinimumIsThatOfAFineSearchOfItsScores)
 TEST(CrossValidation, TwoRegressorsFindTheMinimumOfAGridSearch)
 {
     auto bo = read_csv(data("boston.csv"));
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(bo["medv"]).x("lstat", bo["lstat"]).x("rm", bo["rm"]).set("bandwidth", "cv");
     s.set("at", std::vector<double>{10.0, 6.0});
     const Fit f(s);
@@ -179,7 +179,7 @@ TEST(Aicc, LeveragesAndTheCriterionAgreeWithADenseSmootherMatrix)
     const double N = static_cast<double>(n);
     const double aicc = std::log(rss / N) + (1 + trace / N) / (1 - (trace + 2) / N);
 
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(d.y).x("x1", d.x1).set("bandwidth", h).set("fitted", 1LL);
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -192,7 +192,7 @@ TEST(Aicc, LeveragesAndTheCriterionAgreeWithADenseSmootherMatrix)
 TEST(Aicc, IsMinimisedLikeCrossValidation)
 {
     auto mc = read_csv(data("../../../data/mcycle.csv"));
-    Spec s("dorvane");
+    Request s("dorvane");
     s.y(mc["accel"]).x("times", mc["times"]).set("bandwidth", "aicc").set("curve", 1LL).set("at", std::vector<double>{10.0});
     const Fit f(s);
     ASSERT_EQ(f.status, LPC_OK) << f.message();
@@ -244,14 +244,14 @@ TEST(Plugin, IsCloseToKernSmoothsDpill)
     const std::vector<std::pair<const std::vector<double>*, const std::vector<double>*>> sets = {
         {&mc.at("times"), &mc.at("accel")}, {&fa.at("waiting"), &fa.at("eruptions")}, {&bo.at("lstat"), &bo.at("medv")}};
     for (std::size_t k = 0; k < sets.size(); ++k) {
-        Spec s("dorvane");
+        Request s("dorvane");
         s.y(*sets[k].second).x("x", *sets[k].first).set("bandwidth", "plugin").set("at", std::vector<double>{0.0});
         const Fit f(s);
         ASSERT_EQ(f.status, LPC_OK) << f.message();
         // dpill bins its pilots and picks its blocks in its own way: within 10%.
         EXPECT_NEAR(f.values("bandwidth")[0] / ref.at("h")[k], 1.0, 0.10) << k;
     }
-    Spec two("dorvane");
+    Request two("dorvane");
     two.y(bo.at("medv")).x("lstat", bo.at("lstat")).x("rm", bo.at("rm")).set("bandwidth", "plugin");
     const Fit refused(two);
     EXPECT_EQ(refused.status, LPC_EINPUT);

@@ -84,7 +84,7 @@ std::vector<Case> cases()
 
 void write_case(std::FILE* out, const Case& c, const Data& d)
 {
-    lpc_spec* s = lpc_spec_new(c.estimator);
+    lpc_request* s = lpc_request_new(c.estimator);
     lpc_set_response(s, "y", d.y.data(), d.y.size());
     lpc_add_regressor(s, "a", d.x1.data(), d.x1.size(), 0);
     if (c.second) lpc_add_regressor(s, "b", d.x2.data(), d.x2.size(), 0);
@@ -111,7 +111,7 @@ void write_case(std::FILE* out, const Case& c, const Data& d)
     for (std::size_t k = 0; const char* name = lpc_name(f, "texts", k); ++k)
         std::fprintf(out, "text %s\n%s\n", name, lpc_text(f, name, 1));
     lpc_fit_free(f);
-    lpc_spec_free(s);
+    lpc_request_free(s);
 }
 
 std::vector<std::string> lines(const char* path)

@@ -27,7 +27,7 @@ struct Given {
     const T& operator*() const { return value; }
 };
 
-struct Spec {
+struct Request {
     std::string estimator;
     Column y;
     bool have_y = false;
@@ -41,15 +41,15 @@ struct Spec {
     Given<Column> group_of;  // the density group of each observation, 1 ... groups
     Given<double> conf;
 
-    // The first error met while the spec was built; lpc_run reports it.
+    // The first error met while the request was built; lpc_run reports it.
     Error error;
-    std::string message;  // what lpc_spec_message returns
+    std::string message;  // what lpc_request_message returns
 };
 
 // The setters behind the C API: each records its value or throws Error.
-void set_int(Spec& s, const std::string& name, long long v);
-void set_double(Spec& s, const std::string& name, double v);
-void set_doubles(Spec& s, const std::string& name, const double* v, std::size_t count);
-void set_text(Spec& s, const std::string& name, const std::string& v);
+void set_int(Request& s, const std::string& name, long long v);
+void set_double(Request& s, const std::string& name, double v);
+void set_doubles(Request& s, const std::string& name, const double* v, std::size_t count);
+void set_text(Request& s, const std::string& name, const std::string& v);
 
 }  // namespace lpc

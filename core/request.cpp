@@ -1,6 +1,6 @@
 // The option setters: each name takes one kind of value, checked on its own
 // here; what needs the other options and the data is checked in design.cpp.
-#include "core/spec.h"
+#include "core/request.h"
 
 #include <cmath>
 #include <cstdio>
@@ -16,18 +16,18 @@ std::string number(double v, int digits)
 
 namespace {
 
-Given<long long>* int_option(Spec& s, const std::string& name)
+Given<long long>* int_option(Request& s, const std::string& name)
 {
     struct Entry {
         const char* name;
-        Given<long long> Spec::*field;
+        Given<long long> Request::*field;
     };
     static const Entry table[] = {
-        {"deg", &Spec::deg},       {"vol", &Spec::vol},     {"loo", &Spec::loo},       {"nr", &Spec::nr},
-        {"groups", &Spec::groups}, {"phase", &Spec::phase}, {"cv", &Spec::cv},         {"grid", &Spec::grid},
-        {"from", &Spec::from},     {"to", &Spec::to},       {"threads", &Spec::threads}, {"seed", &Spec::seed},
-        {"fitted", &Spec::fitted}, {"curve", &Spec::curve}, {"var_residual", &Spec::var_residual},
-        {"base", &Spec::base},
+        {"deg", &Request::deg},       {"vol", &Request::vol},     {"loo", &Request::loo},       {"nr", &Request::nr},
+        {"groups", &Request::groups}, {"phase", &Request::phase}, {"cv", &Request::cv},         {"grid", &Request::grid},
+        {"from", &Request::from},     {"to", &Request::to},       {"threads", &Request::threads}, {"seed", &Request::seed},
+        {"fitted", &Request::fitted}, {"curve", &Request::curve}, {"var_residual", &Request::var_residual},
+        {"base", &Request::base},
     };
     for (const Entry& e : table)
         if (name == e.name) return &(s.*e.field);
@@ -41,7 +41,7 @@ void flag(const std::string& name, long long v)
 
 }  // namespace
 
-void set_int(Spec& s, const std::string& name, long long v)
+void set_int(Request& s, const std::string& name, long long v)
 {
     if (name == "lam") {
         if (v < 1) throw input("lam " + std::to_string(v) + ": give a continuous regressor by its number from 1");
@@ -66,7 +66,7 @@ void set_int(Spec& s, const std::string& name, long long v)
     o->set(v);
 }
 
-void set_double(Spec& s, const std::string& name, double v)
+void set_double(Request& s, const std::string& name, double v)
 {
     if (name == "conf") {
         if (!(v > 0 && v < 1)) throw input("conf " + number(v) + ": give a level strictly between 0 and 1");
@@ -83,7 +83,7 @@ void set_double(Spec& s, const std::string& name, double v)
     throw usage("no number option is named '" + name + "'");
 }
 
-void set_doubles(Spec& s, const std::string& name, const double* v, std::size_t count)
+void set_doubles(Request& s, const std::string& name, const double* v, std::size_t count)
 {
     if (count > 0 && v == nullptr) throw usage(name + ": null values");
     const std::vector<double> values(v, v + count);
@@ -117,7 +117,7 @@ void set_doubles(Spec& s, const std::string& name, const double* v, std::size_t 
     throw usage("no list option is named '" + name + "'");
 }
 
-void set_text(Spec& s, const std::string& name, const std::string& v)
+void set_text(Request& s, const std::string& name, const std::string& v)
 {
     auto one_of = [&](std::initializer_list<const char*> allowed) {
         std::string list;
