@@ -35,6 +35,7 @@
 #include <immintrin.h>
 
 #include "host/loader.h"
+#include "workloads.h"
 
 // The pass's task: one batch of V·lanes points.
 struct FTask {
@@ -144,31 +145,6 @@ struct Workload {
     int p, deg, size;
 };
 const Workload workloads[] = {{"W1", 1, 1, 16000}, {"W2", 1, 2, 16000}, {"W3", 2, 1, 4000}};
-
-// The data of bench/estimators_bench.cpp.
-host::Problem uniform_problem(int n, int p, int deg, double h)
-{
-    std::mt19937 gen(7);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    host::Problem pr;
-    pr.n = pr.nr = pr.m = n;
-    pr.p = p;
-    pr.deg = deg;
-    pr.vol = 1;
-    pr.x.resize(static_cast<std::size_t>(n) * p);
-    pr.t.resize(static_cast<std::size_t>(n) * p);
-    for (double& v : pr.x) v = unit(gen);
-    for (double& v : pr.t) v = unit(gen);
-    pr.y.resize(n);
-    for (int i = 0; i < n; ++i) {
-        double f = 0.0;
-        for (int k = 0; k < p; ++k) f += std::sin(6.283185307179586 * pr.x[i + static_cast<std::size_t>(k) * n]);
-        pr.y[i] = f + 0.3 * noise(gen);
-    }
-    pr.h.assign(p, h);
-    return pr;
-}
 
 // Solves the B × B system a·x = b (a row-major, overwritten) by Gaussian
 // elimination with partial pivoting, for two right-hand sides.

@@ -11,21 +11,15 @@ Usage: bench/se_cost.py [BUILD_DIR]   (default build/, with liblpcore.so)
 """
 import os
 import sys
-import time
 
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare_selection import core  # noqa: E402  (the same ctypes caller)
+from compare_selection import best_of, core  # noqa: E402  (the same ctypes caller and timer)
 
 
 def best(f, k=5):
-    times = []
-    for _ in range(k):
-        t = time.perf_counter()
-        f()
-        times.append(time.perf_counter() - t)
-    return min(times)
+    return best_of(f, k)[0]
 
 
 def main():

@@ -40,6 +40,7 @@ struct Slice {
     // and its Σ_i w_i.
     std::vector<char> pending;
     std::vector<double> inverse, sw;
+    std::vector<double> x;  // scratch of the stored inverse's solves
     double own_weight = 0;             // w_ii, the kernel weight of an observation at itself
     int status = LPC_OK;               // LPC_ENOMEM when the slice could not be served
     std::string refusal;               // the engine's refusal, which the checks should have prevented
@@ -272,9 +273,8 @@ void slice_moments(void* ctx, int jj, const double* S, const double* Sy, double 
     if (sl->pending[j] == 0) return;
     const Design& d = *sl->d;
     const std::size_t B = d.B;
-    Stored st{sl->inverse.data() + j * B * B, B, nullptr};
-    std::vector<double> x(B);
-    st.x = x.data();
+    sl->x.resize(B);
+    const Stored st{sl->inverse.data() + j * B * B, B, sl->x.data()};
     const lp::Solved sv{jj, static_cast<int>(B), nullptr, nullptr, &st, solve_by_stored, false, 0.0};
     if (!(density >= 0x1p-600)) {
         sandwich(*sl, sv);

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core.h"
+#include "plain_alloc.h"
 
 namespace {
 
@@ -16,26 +17,10 @@ std::atomic<long> counted{0}, fail_at{-1};
 void* take(std::size_t bytes, std::size_t align = 0)
 {
     if (counted++ == fail_at) return nullptr;
-    if (bytes == 0) bytes = 1;
-#if defined(_WIN32)
-    if (align != 0) return _aligned_malloc(bytes, align);
-#else
-    if (align > alignof(std::max_align_t)) return std::aligned_alloc(align, (bytes + align - 1) / align * align);
-#endif
-    return std::malloc(bytes);
+    return plain_take(bytes, align);
 }
 
-void give(void* p, std::size_t align)
-{
-#if defined(_WIN32)
-    if (align != 0) {
-        _aligned_free(p);
-        return;
-    }
-#endif
-    (void)align;
-    std::free(p);
-}
+void give(void* p, std::size_t align) { plain_give(p, align); }
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #endif
 
 #include "estimators/frame.h"
+#include "plain_alloc.h"
 #include "support.h"
 
 // The replacements below pair every allocation function with its own release
@@ -49,28 +50,10 @@ bool refuse(std::size_t bytes)
 void* take(std::size_t bytes, std::size_t align = 0)
 {
     if (refuse(bytes)) return nullptr;
-    if (bytes == 0) bytes = 1;
-#if defined(_WIN32)
-    // The C runtime has no aligned_alloc: every aligned request goes to
-    // _aligned_malloc and comes back through _aligned_free (give).
-    if (align != 0) return _aligned_malloc(bytes, align);
-#else
-    if (align > alignof(std::max_align_t)) return std::aligned_alloc(align, (bytes + align - 1) / align * align);
-#endif
-    return std::malloc(bytes);
+    return plain_take(bytes, align);
 }
 
-void give(void* p, std::size_t align)
-{
-#if defined(_WIN32)
-    if (align != 0) {
-        _aligned_free(p);
-        return;
-    }
-#endif
-    (void)align;
-    std::free(p);
-}
+void give(void* p, std::size_t align) { plain_give(p, align); }
 
 }  // namespace
 
